@@ -1,0 +1,231 @@
+#include "engine/job.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "engine/logging.h"
+#include "medialib/log_levels.h"
+#include "medialib/media_loader.h"
+
+namespace kelvaro {
+
+TCustomFFmpegHlpr::TCustomFFmpegHlpr(std::mutex& lock) : CodecLock(&lock)
+{
+    LoadDefaults();
+}
+
+TCustomFFmpegHlpr::~TCustomFFmpegHlpr()
+{
+    StopAndWait();
+    Cleanup();
+}
+
+void TCustomFFmpegHlpr::StopAndWait()
+{
+    RequestStop();
+    for (int attempt = 0; attempt < 10 && WorkerThread.load(); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A worker still running after a second keeps the job alive until it ends: its
+    // resources must never be released under it.
+    ReleaseWorker();
+}
+
+void TCustomFFmpegHlpr::ReleaseWorker()
+{
+    worker_.reset();  // joins
+    WorkerThread = nullptr;
+}
+
+void TCustomFFmpegHlpr::LoadDefaults()
+{
+    static_cast<TJobState&>(*this) = TJobState{};
+    WorkerThread = nullptr;
+}
+
+void TCustomFFmpegHlpr::Reset()
+{
+    if (!MediaLibrariesLoaded())
+        return;
+    Cleanup();
+    LoadDefaults();
+    Running = false;
+    StopRequested = false;
+    TotalDurationMs = -1;
+    for (int kind = 0; kind < 5; ++kind) {
+        DefaultCodecContexts[kind].reset(avcodec.avcodec_alloc_context3(nullptr));
+        if (DefaultCodecContexts[kind])
+            DefaultCodecContexts[kind]->codec_type = static_cast<AVMediaType>(kind);
+    }
+    DefaultFormatContext.reset(avformat.avformat_alloc_context());
+    // A scaler that only carries scaler options.
+    DefaultScalerContext.reset(swscale.sws_alloc_context());
+    if (DefaultScalerContext)
+        avutil.av_opt_set_int(DefaultScalerContext.get(), "sws_flags", ScalerFlags, 0);
+}
+
+namespace {
+
+void DeleteIfEmpty(const char* fileName)
+{
+    if (!fileName || !*fileName)
+        return;
+    std::error_code error;
+    const std::filesystem::path path(fileName);
+    if (std::filesystem::is_regular_file(path, error) &&
+        std::filesystem::file_size(path, error) == 0 && !error)
+        std::filesystem::remove(path, error);
+}
+
+}  // namespace
+
+void TCustomFFmpegHlpr::Cleanup()
+{
+    if (!MediaLibrariesLoaded())
+        return;
+    for (CodecContextPtr& context : DefaultCodecContexts)
+        context.reset();
+    DefaultFormatContext.reset();
+    DefaultScalerContext.reset();
+
+    for (int i = 0; i < OutputFileCount; ++i) {
+        TOutputFile& output = OutputFiles[i];
+        AVFormatContext* context = output.Context.get();
+        if (context && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)
+            avformat.avio_closep(&context->pb);
+        output.Streams.clear();
+        if (context)
+            DeleteIfEmpty(context->url);
+        output.Context.reset();
+        output.MuxerOptions.Reset();
+    }
+    OutputFileCount = 0;
+
+    for (int i = 0; i < InputFileCount; ++i) {
+        InputFiles[i].Decoders.clear();
+        InputFiles[i].Context.reset();
+    }
+    InputFileCount = 0;
+
+    IntraMatrix.reset();
+    InterMatrix.reset();
+    VideoStatsFile.reset();
+    VideoStatsFileName.clear();
+    OptionNames.clear();
+    VideoCodecName.clear();
+    AudioCodecName.clear();
+    SubtitleCodecName.clear();
+    VideoStandard.clear();
+    RcOverride.clear();
+    AudioLanguage.clear();
+    SubtitleLanguage.clear();
+    EncodeBuffer.reset();
+}
+
+uint32_t TCustomFFmpegHlpr::StartTranscode(bool threaded, TConvertPriority priority)
+{
+    if (Running || StopRequested)
+        return 0;
+    if (OutputFileCount <= 0) {
+        Cleanup();
+        Finish();
+        throw FFMpegException("Must supply at least one output file");
+    }
+    if (InputFileCount == 0) {
+        Cleanup();
+        Finish();
+        throw FFMpegException("Must supply at least one input file");
+    }
+    Running = true;
+    if (!threaded) {
+        Run();
+        return CurrentThreadId();
+    }
+    ReleaseWorker();  // a thread of an earlier run has ended; join it before starting anew
+    worker_ = std::make_unique<TFFmpegThread>(*this);
+    WorkerThread = worker_.get();
+    worker_->SetPriority(priority);
+    const uint32_t threadId = worker_->ThreadId();
+    WorkerThreadCreated(threadId);
+    worker_->Resume();
+    return threadId;
+}
+
+void TCustomFFmpegHlpr::RequestStop()
+{
+    // The worker never waits suspended once started, so there is nothing to resume.
+    StopRequested = true;
+}
+
+void TCustomFFmpegHlpr::Run()
+{
+    Finished = false;
+    TranscodeError.clear();
+    std::exception_ptr failure;
+    try {
+        Transcode();
+    } catch (const std::exception& error) {
+        failure = std::current_exception();
+        TranscodeError = error.what();
+    } catch (...) {
+        failure = std::current_exception();
+        TranscodeError = "unknown failure";
+    }
+    if (failure)
+        Log(0, TranscodeError);
+    CloseOpenedCodecs();
+    Cleanup();
+    Finish();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TCustomFFmpegHlpr::CloseOpenedCodecs()
+{
+    for (CodecContextPtr* encoder : OpenedEncoders) {
+        std::lock_guard lock(*CodecLock);
+        if (*encoder)
+            avutil.av_freep(&(*encoder)->stats_in);
+        encoder->reset();
+    }
+    OpenedEncoders.clear();
+    for (CodecContextPtr* decoder : OpenedDecoders) {
+        std::lock_guard lock(*CodecLock);
+        decoder->reset();
+    }
+    OpenedDecoders.clear();
+}
+
+void TCustomFFmpegHlpr::Finish()
+{
+    Running = false;
+    StopRequested = true;
+    WorkerThread = nullptr;
+    if (TerminateHandler)
+        TerminateHandler(*this);
+}
+
+void TCustomFFmpegHlpr::Transcode()
+{
+    throw FFMpegException("Transcoding is not available in this build");
+}
+
+void TCustomFFmpegHlpr::WorkerThreadCreated(uint32_t)
+{
+}
+
+void TCustomFFmpegHlpr::SetLogLevel(int level)
+{
+    JobLogLevel = level;
+    if (avutil.av_log_set_level)
+        avutil.av_log_set_level(LibraryLevelFromLevel(level));
+    LogThreshold = level;
+}
+
+void TCustomFFmpegHlpr::Log(int level, const std::string& text)
+{
+    if (LogHandler)
+        LogHandler(*this, level, text);
+}
+
+}  // namespace kelvaro

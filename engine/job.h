@@ -1,0 +1,358 @@
+#pragma once
+// One engine job: one conversion of a set of opened inputs into a set of outputs, with every
+// setting the transcode needs.
+//
+// Threads: the job is configured and started on the main thread; Run runs on the job's
+// worker thread (threaded start) or on the caller's. The handlers are called on the thread
+// that runs the job. StopRequested, Running and Finished cross threads; the component reads
+// InputFiles[0] while the job runs (valid until Cleanup at the end of Run). Destroying a job
+// stops it and waits for its worker.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/ffmpeg_exception.h"
+#include "engine/job_thread.h"
+#include "medialib/media_owners.h"
+
+namespace kelvaro {
+
+class TCustomFFmpegHlpr;
+
+// The media library's limit on streams per file, and the engine's on files and maps.
+inline constexpr int kMaxFiles = 20;
+inline constexpr int kMaxStreams = 20;
+
+// Media types as the library numbers them.
+enum TMediaKind : int32_t { mkVideo = 0, mkAudio = 1, mkData = 2, mkSubtitle = 3, mkAttachment = 4 };
+
+struct TStreamMap {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SyncFileIndex = 0;
+    int32_t SyncStreamIndex = 0;
+};
+
+struct TTagCopyMap {
+    int32_t OutputFile = 0;
+    int32_t InputFile = 0;
+};
+
+// An opened input: its demuxer context and one decoder context per stream, made from the
+// stream's parameters (streams carry parameters, not codec contexts).
+struct TInputFile {
+    InputContextPtr Context;
+    std::vector<CodecContextPtr> Decoders;
+    // Per decoder: options private to the decoder, applied when it is opened.
+    std::vector<Dictionary> DecoderOptions;
+    // Read this input at its native rate (live sources, streaming tests).
+    bool RateEmulation = false;
+};
+
+// An output stream as the job created it. The encoder context stays unopened until the
+// transcode opens it and copies its parameters to the stream.
+struct TOutputStreamSetup {
+    CodecContextPtr Encoder;
+    bool StreamCopy = false;
+    float Quality = 0;  // in lambda units, as the encoder sees it
+    Dictionary EncoderOptions;  // options private to the encoder, applied when it is opened
+};
+
+struct TOutputFile {
+    OutputContextPtr Context;
+    std::vector<TOutputStreamSetup> Streams;
+    Dictionary MuxerOptions;  // options private to the muxer, applied with the header
+};
+
+struct CloseFile {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, CloseFile>;
+
+using TLogHandler = std::function<void(TCustomFFmpegHlpr& sender, int level, const std::string& msg)>;
+using TProgressHandler = std::function<void(TCustomFFmpegHlpr& sender, int32_t frameNumber,
+                                            int32_t fps, int32_t durationTime, float quality,
+                                            float bitRate, int64_t currentSize,
+                                            int32_t totalDuration)>;
+using TTerminateHandler = std::function<void(TCustomFFmpegHlpr& sender)>;
+
+// Every field that LoadDefaults puts back to its default. Pending fields are consumed (and
+// cleared) by the next input opened or the next output stream created that uses them.
+struct TJobState {
+    // --- Files, maps and filters.
+    std::array<TInputFile, kMaxFiles> InputFiles;
+    std::array<int64_t, kMaxFiles> InputTimeOffsets{};  // microseconds
+    int32_t InputFileCount = 0;
+    std::array<TOutputFile, kMaxFiles> OutputFiles;
+    int32_t OutputFileCount = 0;
+    std::array<TStreamMap, kMaxFiles> StreamMaps{};
+    int32_t StreamMapCount = 0;
+    std::array<TTagCopyMap, kMaxFiles> TagCopyMaps{};
+    int32_t TagCopyMapCount = 0;
+    // Filter chains as text ("name1,name2"); pending until the next stream of that kind.
+    std::string PendingVideoBitstreamFilters;
+    std::string PendingAudioBitstreamFilters;
+    std::string PendingSubtitleBitstreamFilters;
+    std::array<std::array<std::string, kMaxStreams>, kMaxFiles> BitstreamFilters;
+
+    // --- Formats and video frame.
+    const AVInputFormat* ForcedInputFormat = nullptr;
+    const AVOutputFormat* ForcedOutputFormat = nullptr;
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+    float FrameAspectRatio = 0;
+    int32_t FramePixelFormat = -1;
+    AVRational FrameRate{0, 0};
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int32_t PadColorY = 16, PadColorU = 128, PadColorV = 128;
+    int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    std::array<int32_t, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+
+    // --- Video encoding (consumed by the next video output stream).
+    std::string VideoCodecName;
+    int32_t VideoCopy = 0;
+    int32_t VideoDisable = 0;
+    int32_t VideoDiscard = 0;
+    int32_t VideoCodecTag = 0;
+    float VideoQScale = 0;
+    int32_t MatchDecoderQuality = 0;
+    int32_t VideoMaxQDiff = 3;
+    AvMemoryPtr<uint16_t> IntraMatrix;
+    AvMemoryPtr<uint16_t> InterMatrix;
+    std::string RcOverride;
+    int32_t StrictCompliance = 0;
+    int32_t TopFieldFirst = -1;
+    int32_t MeThreshold = 0;
+    int32_t IntraDcPrecision = 8;
+    int32_t IntraOnly = 0;
+    int32_t VideoGlobalHeader = 0;
+    int32_t ComputePsnr = 0;
+    int32_t PassNumber = 0;
+    std::string PassLogBaseName;
+    int32_t VideoSyncMode = 1;
+
+    // --- Audio and subtitles.
+    std::string AudioCodecName;
+    int32_t AudioCopy = 0;
+    int32_t AudioDisable = 0;
+    int32_t AudioCodecTag = 0;
+    int32_t AudioSampleRate = 44100;
+    int32_t AudioChannels = 2;
+    float AudioQScale = -99999.0f;
+    std::string AudioLanguage;
+    int32_t AudioVolume = 256;
+    int32_t AudioSyncMode = 0;
+    float AudioDriftThreshold = 0.1f;
+    std::string SubtitleCodecName;
+    int32_t SubtitleCopy = 0;
+    int32_t SubtitleDisable = 0;
+    std::string SubtitleLanguage;
+
+    // --- Input, timing and muxing.
+    int32_t ProgramId = 0;
+    int32_t RateEmulation = 0;
+    int32_t VideoChannel = 0;
+    std::string VideoStandard;
+    int32_t LoopInput = 0;
+    int32_t LoopOutput = -1;
+    int64_t StartTime = 0;        // microseconds
+    int64_t RecordingTime = 0;    // microseconds; 0 = no limit
+    int64_t InputTimeOffset = 0;  // microseconds
+    bool KeepTimestamps = false;
+    int64_t RecordTimestamp = 0;  // seconds since 1970-01-01 UTC
+    float MuxPreload = 0.5f;      // seconds
+    float MuxMaxDelay = 0.7f;     // seconds
+    std::string Title, Author, Copyright, Comment, Album, Genre;
+    int32_t Year = 0;
+    int32_t Track = 0;
+    float TimestampJumpThreshold = 10.0f;  // seconds
+    int32_t ThreadCount = 1;
+    int32_t JobLogLevel = 1;  // -1 quiet .. 3 all
+    int32_t PgmYuvRequested = 0;
+    int32_t ScalerFlags = 4;  // bicubic
+
+    // --- Transcode switches and counters.
+    int32_t InputSync = 0, Shortest = 0, PacketDump = 0, HexDump = 0, Deinterlace = 0;
+    int32_t VideoHookUsed = 0;
+    int64_t FileSizeLimit = 0;  // bytes; 0 = none
+    int64_t VideoBytesWritten = 0, AudioBytesWritten = 0, HeaderBytesWritten = 0;
+    int32_t DupFrames = 0, DropFrames = 0;
+    int64_t RunStartTime = 0;  // microseconds
+    std::string VideoStatsFileName;
+    FilePtr VideoStatsFile;
+    int32_t HistogramEnabled = 0;
+    int32_t EncodeBufferSize = 262144;
+    AvMemoryPtr<uint8_t> EncodeBuffer;
+    int32_t TotalDurationMs = -1;
+};
+
+class TCustomFFmpegHlpr : public TJobState {
+public:
+    // `lock` is the converter component's codec lock, shared by all of its jobs; it must
+    // outlive the job. Creates no library object (the libraries may not be loaded yet).
+    explicit TCustomFFmpegHlpr(std::mutex& lock);
+    virtual ~TCustomFFmpegHlpr();
+    TCustomFFmpegHlpr(const TCustomFFmpegHlpr&) = delete;
+    TCustomFFmpegHlpr& operator=(const TCustomFFmpegHlpr&) = delete;
+
+    // --- Lifecycle.
+    // Prepares a fresh job; does nothing at all while the media libraries are not loaded.
+    void Reset();
+    // Starts the transcode in a worker thread (threaded) or runs it here. Returns the id of
+    // the thread that runs it, or 0 when the job has already run or was asked to stop. A job
+    // without an output or input is reported as ended, then FFMpegException is raised.
+    uint32_t StartTranscode(bool threaded, TConvertPriority priority);
+    // Asks a running transcode to stop; returns at once.
+    void RequestStop();
+    // The run itself: the worker's body, or called by a synchronous start.
+    void Run();
+    // Asks the job to stop and waits until its worker has ended. Derived classes whose
+    // members the worker uses call it first in their destructor.
+    void StopAndWait();
+
+    // --- Logging.
+    // Sets JobLogLevel, the library's level and the process-wide threshold.
+    void SetLogLevel(int level);
+    // Hands a complete text to the log handler, when one is assigned.
+    void Log(int level, const std::string& text);
+
+    // --- Settings. Each validates its value and raises FFMpegException with a fixed text
+    // when it rejects it; an empty text or a value marked "not set" changes nothing.
+    void SetInputFormat(const std::string& name);
+    void SetOutputFormat(const std::string& name);
+    void SetFrameRate(const std::string& text);
+    void SetFrameSize(const std::string& text);
+    void SetCropTop(int32_t pixels);
+    void SetCropBottom(int32_t pixels);
+    void SetCropLeft(int32_t pixels);
+    void SetCropRight(int32_t pixels);
+    void SetPadTop(int32_t pixels);
+    void SetPadBottom(int32_t pixels);
+    void SetPadLeft(int32_t pixels);
+    void SetPadRight(int32_t pixels);
+    // Red in the low byte, then green, then blue.
+    void SetPadColor(uint32_t rgb);
+    // "list" writes the table of pixel formats to the log instead.
+    void SetPixelFormat(const std::string& name);
+    void SetAspectRatio(const std::string& text);
+    void SetAudioSampleRate(int32_t hertz);
+    void SetAudioChannels(int32_t channels);
+    // "copy" copies the stream instead of naming an encoder.
+    void SetVideoCodec(const std::string& name);
+    void SetAudioCodec(const std::string& name);
+    void SetAudioVolume(int32_t volume);
+    void SetMuxPreload(float seconds);
+    void SetMuxMaxDelay(float seconds);
+    // Also positions the inputs already open.
+    void SetStartTime(int32_t milliseconds);
+    void SetRecordingTime(int32_t milliseconds);
+    // 0 stamps the current time; negative changes nothing.
+    void SetRecordTimestamp(int64_t seconds);
+    void SetTitle(const std::string& text);
+    void SetAuthor(const std::string& text);
+    void SetCopyright(const std::string& text);
+    void SetComment(const std::string& text);
+    void SetAlbum(const std::string& text);
+    void SetGenre(const std::string& text);
+    void SetYear(int32_t year);
+    void SetTrack(int32_t track);
+    // Process-wide: which decoders serve RealVideo 3 and 4 for inputs opened afterwards.
+    static void SelectRealVideoDecoder(bool useLibraryDecoders);
+    static bool UseLibraryRealVideoDecoders();
+
+    // --- Options by name, for the media library's codec, format and scaler options. False
+    // (never an exception) when no option of that name takes the value.
+    bool SetOption(const std::string& name, const std::string& value);
+    bool SetOptionText(const std::string& name, const std::string& value);
+    bool SetOptionInt(const std::string& name, int32_t value);
+    // Copies every recorded option whose flags include `requiredFlags` from `source` (one of
+    // the default objects) to `target`; options private to a codec or muxer, which no
+    // default object can hold, go into `privateOptions` for the open call.
+    void ApplyRecordedOptions(void* target, void* source, int requiredFlags,
+                              Dictionary* privateOptions = nullptr);
+    // The codec id for a name (0 for none). False with the reason in LastError when the
+    // name is unknown or names a codec of another kind.
+    bool FindCodecId(const std::string& name, TMediaKind kind, bool encoder, AVCodecID& id);
+
+    // --- Target presets: "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc", "film" or
+    // anything else to guess it, `defaultNorm` when the guess finds nothing.
+    void SetTarget(const std::string& target, const std::string& norm,
+                   const std::string& defaultNorm);
+
+    // --- Files. False with the reason in LastError; nothing of a failed open stays.
+    bool OpenInputFile(const std::string& fileName);
+    bool OpenOutputFile(const std::string& fileName);
+
+    // --- Run state and events.
+    std::mutex* CodecLock;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Finished{false};
+    std::string LastError;
+    // The failure that ended the last run, empty when it ended normally.
+    std::string TranscodeError;
+    int64_t ReportInterval = 500000;  // microseconds between progress reports
+    TLogHandler LogHandler;
+    TProgressHandler ProgressHandler;
+    TTerminateHandler TerminateHandler;
+    // Codec contexts the transcode opened; closed (freed) under CodecLock by Run.
+    std::vector<CodecContextPtr*> OpenedEncoders;
+    std::vector<CodecContextPtr*> OpenedDecoders;
+
+    // --- Library option defaults: collect options by name for later inputs and outputs.
+    std::array<CodecContextPtr, 5> DefaultCodecContexts;
+    OutputContextPtr DefaultFormatContext;
+    SwsContextPtr DefaultScalerContext;
+    std::vector<std::string> OptionNames;
+    // Options that only a particular codec or muxer knows: recorded by name and value, and
+    // handed to the open call of every object whose option flags match.
+    struct TPrivateOption {
+        std::string Name;
+        std::string Value;
+        int Flags = 0;
+        bool OfFormat = false;
+    };
+    std::vector<TPrivateOption> PrivateOptions;
+
+protected:
+    // The conversion itself; runs in Run. A seam: tests drive the lifecycle with their own.
+    virtual void Transcode();
+    // Called with the worker's id after its creation and before it runs anything, so that a
+    // derived job can record it before the worker's first log line.
+    virtual void WorkerThreadCreated(uint32_t threadId);
+
+private:
+    // Output stream creation; each adds one stream or raises FFMpegException.
+    void AddVideoStream(TOutputFile& output);
+    void AddAudioStream(TOutputFile& output);
+    void AddSubtitleStream(TOutputFile& output);
+    struct TStreamKinds {
+        bool Video = false, Audio = false, Subtitle = false;
+    };
+    TStreamKinds CheckInputStreamKinds() const;
+    void ClearPendingInputSettings();
+    bool FailInputOpen(const std::string& reason);
+    void SetCrop(int32_t pixels, int32_t& band, int32_t& dimension, const char* side,
+                 bool vertical);
+    void SetPad(int32_t pixels, int32_t& band, const char* side);
+    bool SetPrivateOption(const std::string& name, const std::string& value);
+
+    void LoadDefaults();
+    void Cleanup();
+    void Finish();
+    void CloseOpenedCodecs();
+    void ReleaseWorker();
+
+    std::unique_ptr<TFFmpegThread> worker_;
+    // Set while a threaded run is in progress; cleared by Finish.
+    std::atomic<TFFmpegThread*> WorkerThread{nullptr};
+};
+
+}  // namespace kelvaro

@@ -1,0 +1,83 @@
+#include "engine/job_thread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
+#include "engine/job.h"
+#include "engine/logging.h"
+
+namespace kelvaro {
+
+TFFmpegThread::TFFmpegThread(TCustomFFmpegHlpr& job) : job_(&job)
+{
+    thread_ = std::thread([this] {
+        {
+            std::unique_lock lock(mutex_);
+            threadId_ = CurrentThreadId();
+            wake_.notify_all();
+            wake_.wait(lock, [this] { return resumed_ || cancelled_; });
+            if (cancelled_)
+                return;
+        }
+        Execute();
+    });
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return threadId_ != 0; });
+}
+
+TFFmpegThread::~TFFmpegThread()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!resumed_)
+            cancelled_ = true;
+        wake_.notify_all();
+    }
+    // A worker that releases its own thread object (a job restarted from its own termination
+    // handler) is at its very end: let it finish on its own.
+    if (IsCurrentThread())
+        thread_.detach();
+    else
+        Join();
+}
+
+void TFFmpegThread::SetPriority(TConvertPriority priority)
+{
+    if (priority == tpIdle) {
+        sched_param parameters{};
+        pthread_setschedparam(thread_.native_handle(), SCHED_IDLE, &parameters);
+        return;
+    }
+    const int lower = priority == tpLowest ? 10 : (priority == tpLower ? 5 : 0);
+    if (lower == 0)
+        return;
+    // Linux keeps a nice value per thread; the worker inherited ours.
+    const int current = getpriority(PRIO_PROCESS, CurrentThreadId());
+    setpriority(PRIO_PROCESS, threadId_, current + lower);
+}
+
+void TFFmpegThread::Resume()
+{
+    std::lock_guard lock(mutex_);
+    resumed_ = true;
+    wake_.notify_all();
+}
+
+void TFFmpegThread::Join()
+{
+    if (thread_.joinable() && !IsCurrentThread())
+        thread_.join();
+}
+
+void TFFmpegThread::Execute()
+{
+    try {
+        job_->Run();
+    } catch (...) {
+        // Run has recorded and logged the failure and reported the job's end; a worker has
+        // nobody to rethrow to.
+    }
+}
+
+}  // namespace kelvaro
