@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/logging.h"
+#include "engine/transcode_state.h"
 #include "medialib/log_levels.h"
 #include "medialib/media_loader.h"
 
@@ -203,11 +204,6 @@ void TCustomFFmpegHlpr::Finish()
     WorkerThread = nullptr;
     if (TerminateHandler)
         TerminateHandler(*this);
-}
-
-void TCustomFFmpegHlpr::Transcode()
-{
-    throw FFMpegException("Transcoding is not available in this build");
 }
 
 void TCustomFFmpegHlpr::WorkerThreadCreated(uint32_t)

@@ -25,6 +25,9 @@
 namespace kelvaro {
 
 class TCustomFFmpegHlpr;
+struct TInputFileState;
+struct TInputStreamState;
+struct TOutputStreamState;
 
 // The media library's limit on streams per file, and the engine's on files and maps.
 inline constexpr int kMaxFiles = 20;
@@ -290,6 +293,16 @@ public:
     bool OpenInputFile(const std::string& fileName);
     bool OpenOutputFile(const std::string& fileName);
 
+    // --- Explicit stream mapping, read by the transcode: output stream n takes map n. The
+    // sync stream defaults to the source. At most 20 of each; raise FFMpegException.
+    void AddStreamMap(int32_t file, int32_t stream, int32_t syncFile = -1, int32_t syncStream = -1);
+    // "file.stream" or "file.stream:syncfile.syncstream".
+    void AddStreamMap(const std::string& text);
+    // Copies the metadata of an input file to an output file.
+    void AddTagCopyMap(int32_t outputFile, int32_t inputFile);
+    // A bitstream filter for the next created stream of that kind; several form a chain.
+    void AddBitstreamFilter(TMediaKind kind, const std::string& name);
+
     // --- Run state and events.
     std::mutex* CodecLock;
     std::atomic<bool> Running{false};
@@ -321,14 +334,67 @@ public:
     };
     std::vector<TPrivateOption> PrivateOptions;
 
+    // --- The transcode's records, alive while Transcode runs (transcode_state.h).
+    std::vector<std::unique_ptr<TInputFileState>> InputFileStates;
+    std::vector<std::unique_ptr<TInputStreamState>> InputStreams;
+    std::vector<std::unique_ptr<TOutputStreamState>> OutputStreams;
+
 protected:
     // The conversion itself; runs in Run. A seam: tests drive the lifecycle with their own.
     virtual void Transcode();
+
+    // --- The transcode's pieces, on the thread that runs the job.
+    void SetUpTranscode();
+    void RunMainLoop();
+    // Decodes one packet of a stream (none: drain) and hands what it gives to every output
+    // stream fed by it. 0, or -1 when decoding failed.
+    int DecodePacket(int inputStreamIndex, const AVPacket* packet);
+    void DoAudioOutput(TOutputStreamState& output, TInputStreamState& input,
+                       const uint8_t* data, int size);
+    void DoSubtitleOutput(TOutputStreamState& output, TInputStreamState& input,
+                          AVSubtitle& subtitle, int64_t pts);
+    // Every packet leaves the engine here: through the stream's filters to the muxer.
+    void WritePacket(TOutputStreamState& output, AVPacket* packet);
+    void ProgressReport(bool last);
+    void WriteVideoStatistics(TOutputStreamState& output, int frameSize);
+    void ReleaseTranscodeState();
     // Called with the worker's id after its creation and before it runs anything, so that a
     // derived job can record it before the worker's first log line.
     virtual void WorkerThreadCreated(uint32_t threadId);
 
 private:
+    // Transcode internals.
+    void PrepareStreamCopy(TOutputStreamState& output, TInputStreamState& input);
+    void PrepareReEncode(TOutputStreamState& output, TInputStreamState& input);
+    void OpenTwoPassStatistics(TOutputStreamState& output, int globalIndex);
+    void OpenCodecs();
+    void SetUpBitstreamFilters(TOutputStreamState& output);
+    void WriteHeaders();
+    void CopyPacket(TOutputStreamState& output, TInputStreamState& input, const AVPacket& packet);
+    void FilterAndWrite(TOutputStreamState& output, size_t filterIndex, AVPacket* packet);
+    int DecodeAudio(int inputStreamIndex, const AVPacket* packet);
+    int DecodeSubtitle(int inputStreamIndex, const AVPacket* packet);
+    const uint8_t* ConvertToInterleaved(TInputStreamState& input, const AVFrame& frame, int& size);
+    void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
+                         AVSubtitle* subtitle, int64_t packetPts);
+    void EmulateRate(TInputStreamState& input);
+    void EncodeAudioSamples(TOutputStreamState& output, const uint8_t* samples, int bytes);
+    // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
+    // with the output clock, which they advance.
+    void SendSamples(TOutputStreamState& output, const uint8_t* samples, int frames);
+    void SendToEncoder(TOutputStreamState& output, const AVFrame* frame);
+    void DrainAudioEncoder(TOutputStreamState& output);
+    void DrainOutputStreams(int inputStreamIndex);
+
+    // Work buffers of this job's transcode; jobs running at once never share them.
+    std::vector<uint8_t> DecodeBuffer;       // decoded audio, interleaved 16-bit
+    std::vector<uint8_t> AudioSampleBuffer;  // resampled audio, then one encoder frame
+    std::vector<uint8_t> SilenceBuffer;      // silence followed by the input samples
+    std::vector<uint8_t> SubtitleBuffer;     // one encoded subtitle
+    FramePtr DecodedFrame;
+    FramePtr EncoderFrame;
+    PacketPtr EncodedPacket;
+
     // Output stream creation; each adds one stream or raises FFMpegException.
     void AddVideoStream(TOutputFile& output);
     void AddAudioStream(TOutputFile& output);

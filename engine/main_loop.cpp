@@ -1,0 +1,407 @@
+// The transcode's main loop: read a packet from the input that lags furthest behind, put
+// its timestamps right, decode it (or pass it through) and hand the result to every output
+// stream it feeds; at the end drain everything and write the trailers.
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "engine/job.h"
+#include "engine/media_error.h"
+#include "engine/text_format.h"
+#include "engine/transcode_state.h"
+#include "medialib/media_functions.h"
+#include "medialib/media_helpers.h"
+
+namespace kelvaro {
+namespace {
+
+int64_t ToMicroseconds(int64_t value, AVRational timeBase)
+{
+    return avutil.av_rescale_q(value, timeBase, kMicrosecondBase);
+}
+
+int64_t FromMicroseconds(int64_t value, AVRational timeBase)
+{
+    return avutil.av_rescale_q(value, kMicrosecondBase, timeBase);
+}
+
+// The time of what a stream has written so far, in seconds; 0 before its first packet.
+double WrittenSeconds(const AVStream* stream)
+{
+    const int64_t end = avformat.av_stream_get_end_pts(stream);
+    return end == AV_NOPTS_VALUE ? 0.0 : end * RationalToDouble(stream->time_base);
+}
+
+}  // namespace
+
+void TCustomFFmpegHlpr::RunMainLoop()
+{
+    PacketPtr packet(avcodec.av_packet_alloc());
+    if (!packet)
+        throw FFMpegException("av_mallocz fail");
+    int64_t reportClock = RunStartTime;
+
+    while (!StopRequested) {
+        double inputMinimum = 1e100;
+        double outputMinimum = 1e100;
+        int selected = -1;
+        for (const auto& output : OutputStreams) {
+            const TInputStreamState& source = *InputStreams[output->SourceIndex];
+            const AVMediaType type = output->Encoder()->codec_type;
+            const double outputTime =
+                type == AVMEDIA_TYPE_VIDEO
+                    ? output->OutputClock * RationalToDouble(output->Encoder()->time_base)
+                    : WrittenSeconds(output->Stream);
+            const double inputTime = static_cast<double>(source.Pts);
+            if (!InputFileStates[source.FileIndex]->EofReached) {
+                if (inputTime < inputMinimum) {
+                    inputMinimum = inputTime;
+                    if (InputSync)
+                        selected = source.FileIndex;
+                }
+                if (outputTime < outputMinimum) {
+                    outputMinimum = outputTime;
+                    if (!InputSync)
+                        selected = source.FileIndex;
+                }
+            }
+            if (type >= 0 && type < 4 && output->FrameNumber >= MaxFrames[type]) {
+                selected = -1;
+                break;
+            }
+        }
+        if (selected < 0)
+            break;
+        if (RecordingTime > 0 && RecordingTime / 1000000.0 <= outputMinimum)
+            break;
+        if (FileSizeLimit != 0) {
+            AVIOContext* firstOutput = OutputFiles[0].Context->pb;
+            if (firstOutput && avformat.avio_seek(firstOutput, 0, SEEK_CUR) > FileSizeLimit)
+                break;
+        }
+
+        AVFormatContext* input = InputFiles[selected].Context.get();
+        if (avformat.av_read_frame(input, packet.get()) < 0) {
+            InputFileStates[selected]->EofReached = 1;
+            if (Shortest)
+                break;
+            continue;
+        }
+        const TInputFileState& file = *InputFileStates[selected];
+        if (PacketDump)
+            avformat.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
+                                      input->streams[packet->stream_index]);
+
+        if (packet->stream_index < file.StreamCount &&
+            !InputStreams[file.FirstStreamIndex + packet->stream_index]->Discard) {
+            const int index = file.FirstStreamIndex + packet->stream_index;
+            TInputStreamState& stream = *InputStreams[index];
+            const AVRational timeBase = stream.Stream->time_base;
+            const int64_t offset = FromMicroseconds(InputTimeOffsets[selected], timeBase);
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts += offset;
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts += offset;
+
+            if (packet->dts != AV_NOPTS_VALUE && stream.NextPts != AV_NOPTS_VALUE) {
+                const int64_t packetTime = ToMicroseconds(packet->dts, timeBase);
+                const int64_t delta = packetTime - stream.NextPts;
+                if (!KeepTimestamps &&
+                    (std::llabs(delta) > TimestampJumpThreshold * 1000000.0 ||
+                     packetTime + 1 < stream.Pts)) {
+                    InputTimeOffsets[selected] -= delta;
+                    if (JobLogLevel > 2)
+                        Log(1, Format("timestamp discontinuity %lld, new offset= %lld",
+                                      static_cast<long long>(delta),
+                                      static_cast<long long>(InputTimeOffsets[selected])));
+                    const int64_t shift = FromMicroseconds(delta, timeBase);
+                    packet->dts -= shift;
+                    if (packet->pts != AV_NOPTS_VALUE)
+                        packet->pts -= shift;
+                }
+            }
+
+            if (DecodePacket(index, packet.get()) < 0) {
+                if (JobLogLevel >= 0)
+                    Log(1, Format("Error while decoding stream #%d.%d", stream.FileIndex,
+                                  stream.StreamIndex));
+                avcodec.av_packet_unref(packet.get());
+                continue;
+            }
+        }
+        avcodec.av_packet_unref(packet.get());
+
+        const int64_t now = avutil.av_gettime();
+        if (now - reportClock > ReportInterval) {
+            reportClock = now;
+            ProgressReport(false);
+        }
+    }
+
+    // Drain, also after a stop: the outputs end valid up to where the loop stopped.
+    for (size_t i = 0; i < InputStreams.size(); ++i)
+        if (InputStreams[i]->DecodingNeeded)
+            DecodePacket(static_cast<int>(i), nullptr);
+    int trailerFailure = 0;
+    for (int file = 0; file < OutputFileCount; ++file) {
+        const int result = avformat.av_write_trailer(OutputFiles[file].Context.get());
+        if (result < 0 && trailerFailure == 0)
+            trailerFailure = result;
+    }
+    ProgressReport(true);
+    for (const auto& output : OutputStreams) {
+        if (!output->EncodingNeeded)
+            continue;
+        std::lock_guard lock(*CodecLock);
+        avutil.av_freep(&output->Encoder()->stats_in);
+        output->Setup->Encoder.reset();
+        std::erase(OpenedEncoders, &output->Setup->Encoder);
+    }
+    for (const auto& input : InputStreams) {
+        if (!input->DecodingNeeded)
+            continue;
+        std::lock_guard lock(*CodecLock);
+        input->DecoderSlot->reset();
+        std::erase(OpenedDecoders, input->DecoderSlot);
+    }
+    // An output whose end could not be written is not a finished conversion.
+    if (trailerFailure < 0)
+        throw FFMpegException(MediaErrorText("av_write_trailer()", trailerFailure));
+    Finished = !StopRequested;
+}
+
+int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    const AVStream* stream = input.Stream;
+    if (input.NextPts == AV_NOPTS_VALUE)
+        input.NextPts = input.Pts;
+    if (packet) {
+        if (packet->dts != AV_NOPTS_VALUE)
+            input.Pts = input.NextPts = ToMicroseconds(packet->dts, stream->time_base);
+        if (packet->size <= 0)
+            return 0;
+    }
+
+    const AVMediaType type = stream->codecpar->codec_type;
+    if (input.DecodingNeeded) {
+        int result = -1;
+        if (type == AVMEDIA_TYPE_AUDIO)
+            result = DecodeAudio(inputStreamIndex, packet);
+        else if (type == AVMEDIA_TYPE_SUBTITLE)
+            result = DecodeSubtitle(inputStreamIndex, packet);
+        if (result < 0)
+            return -1;
+    } else if (packet) {
+        input.Pts = input.NextPts;
+        if (packet->duration > 0)
+            input.NextPts += ToMicroseconds(packet->duration, stream->time_base);
+        else if (type == AVMEDIA_TYPE_AUDIO && stream->codecpar->frame_size > 0 &&
+                 stream->codecpar->sample_rate > 0)
+            input.NextPts += int64_t{1000000} * stream->codecpar->frame_size /
+                             stream->codecpar->sample_rate;
+        else if (type == AVMEDIA_TYPE_VIDEO && stream->r_frame_rate.num > 0)
+            input.NextPts += int64_t{1000000} * stream->r_frame_rate.den / stream->r_frame_rate.num;
+    }
+
+    if (!packet) {
+        DrainOutputStreams(inputStreamIndex);
+        return 0;
+    }
+    if (StartTime != 0 && input.Pts < StartTime)
+        return 0;
+    for (const auto& output : OutputStreams)
+        if (output->SourceIndex == inputStreamIndex && !output->EncodingNeeded)
+            CopyPacket(*output, input, *packet);
+    return 0;
+}
+
+int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    AVCodecContext* decoder = input.Decoder();
+    if (!DecodedFrame)
+        DecodedFrame.reset(avutil.av_frame_alloc());
+    AVFrame* frame = DecodedFrame.get();
+    if (!frame)
+        return -1;
+    int result = avcodec.avcodec_send_packet(decoder, packet);
+    if (result < 0 && result != AVERROR_EOF)
+        return -1;
+    int frames = 0;
+    while ((result = avcodec.avcodec_receive_frame(decoder, frame)) >= 0) {
+        if (++frames == 2 && packet && JobLogLevel > 0)
+            Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
+        input.Pts = input.NextPts;
+        int size = 0;
+        const uint8_t* data = ConvertToInterleaved(input, *frame, size);
+        avutil.av_frame_unref(frame);
+        if (!data)
+            return -1;
+        if (size <= 0)
+            continue;
+        input.NextPts += int64_t{size} * 500000 /
+                         (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels);
+        if (AudioVolume != 256) {
+            auto* samples = reinterpret_cast<int16_t*>(DecodeBuffer.data());
+            for (int i = 0; i < size / 2; ++i)
+                samples[i] = static_cast<int16_t>(
+                    Clamp((samples[i] * AudioVolume + 128) >> 8, -32768, 32767));
+        }
+        EmulateRate(input);
+        DispatchDecoded(inputStreamIndex, data, size, nullptr, AV_NOPTS_VALUE);
+    }
+    return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : -1;
+}
+
+const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
+                                                       const AVFrame& frame, int& size)
+{
+    const int channels = frame.ch_layout.nb_channels;
+    if (channels <= 0 || frame.sample_rate <= 0)
+        return nullptr;
+    if (!input.ToInterleaved || input.ToInterleavedFormat != frame.format ||
+        input.ToInterleavedRate != frame.sample_rate || input.ToInterleavedChannels != channels) {
+        AVChannelLayout layout{};
+        avutil.av_channel_layout_default(&layout, channels);
+        SwrContext* context = nullptr;
+        const int result = swresample.swr_alloc_set_opts2(
+            &context, &layout, AV_SAMPLE_FMT_S16, frame.sample_rate,
+            const_cast<AVChannelLayout*>(&frame.ch_layout), static_cast<AVSampleFormat>(frame.format),
+            frame.sample_rate, 0, nullptr);
+        input.ToInterleaved.reset(context);
+        avutil.av_channel_layout_uninit(&layout);
+        if (result < 0 || swresample.swr_init(context) < 0) {
+            input.ToInterleaved.reset();
+            return nullptr;
+        }
+        input.ToInterleavedFormat = frame.format;
+        input.ToInterleavedRate = frame.sample_rate;
+        input.ToInterleavedChannels = channels;
+    }
+    // Grows only; never below what a second of audio used to need.
+    const size_t needed = static_cast<size_t>(frame.nb_samples) * channels * 2;
+    if (DecodeBuffer.size() < std::max<size_t>(needed, 192000))
+        DecodeBuffer.resize(std::max<size_t>(needed, 192000));
+    uint8_t* out = DecodeBuffer.data();
+    const int converted = swresample.swr_convert(
+        input.ToInterleaved.get(), &out, static_cast<int>(DecodeBuffer.size() / (2 * channels)),
+        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+    if (converted < 0)
+        return nullptr;
+    size = converted * 2 * channels;
+    return out;
+}
+
+void TCustomFFmpegHlpr::EmulateRate(TInputStreamState& input)
+{
+    if (!input.RateEmulation)
+        return;
+    const AVRational timeBase =
+        input.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO
+            ? AVRational{1, input.Stream->codecpar->sample_rate}
+            : AVRational{input.Stream->r_frame_rate.den, input.Stream->r_frame_rate.num};
+    if (timeBase.den <= 0)
+        return;
+    const int64_t target =
+        avutil.av_rescale(int64_t{input.FrameCount} * timeBase.num, 1000000, timeBase.den);
+    const int64_t elapsed = avutil.av_gettime() - input.RateEmuStart;
+    if (target - elapsed > 50000)
+        std::this_thread::sleep_for(std::chrono::milliseconds((target - elapsed) / 1000));
+    ++input.FrameCount;
+}
+
+int TCustomFFmpegHlpr::DecodeSubtitle(int inputStreamIndex, const AVPacket* packet)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    // Subtitle decoders take one packet at a time; an empty packet flushes them.
+    PacketPtr flush;
+    if (!packet) {
+        flush.reset(avcodec.av_packet_alloc());
+        if (!flush)
+            return -1;
+        packet = flush.get();
+    }
+    input.Pts = input.NextPts;
+    AVSubtitle subtitle{};
+    int got = 0;
+    if (avcodec.avcodec_decode_subtitle2(input.Decoder(), &subtitle, &got,
+                                         const_cast<AVPacket*>(packet)) < 0)
+        return -1;
+    if (!got)
+        return 0;
+    struct Release {
+        AVSubtitle* subtitle;
+        ~Release() { avcodec.avsubtitle_free(subtitle); }
+    } release{&subtitle};
+    DispatchDecoded(inputStreamIndex, nullptr, 0, &subtitle, packet->pts);
+    return 0;
+}
+
+void TCustomFFmpegHlpr::DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
+                                        AVSubtitle* subtitle, int64_t packetPts)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    if (StartTime != 0 && input.Pts < StartTime)
+        return;
+    for (const auto& output : OutputStreams) {
+        if (output->SourceIndex != inputStreamIndex || !output->EncodingNeeded)
+            continue;
+        switch (output->Encoder()->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            if (data)
+                DoAudioOutput(*output, input, data, size);
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            if (subtitle)
+                DoSubtitleOutput(*output, input, *subtitle, packetPts);
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            throw FFMpegException("Video re-encoding is not supported yet");
+        default:
+            throw FFMpegException("invalid codec_type");
+        }
+    }
+}
+
+void TCustomFFmpegHlpr::CopyPacket(TOutputStreamState& output, TInputStreamState& input,
+                                   const AVPacket& packet)
+{
+    // A copy starts at a key packet, or its first pictures would not decode.
+    if (output.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY))
+        return;
+    const AVMediaType type = output.Encoder()->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO) {
+        AudioBytesWritten += packet.size;
+    } else if (type == AVMEDIA_TYPE_VIDEO) {
+        VideoBytesWritten += packet.size;
+        ++output.OutputClock;
+    }
+    PacketPtr copy(avcodec.av_packet_alloc());
+    if (!copy || avcodec.av_packet_ref(copy.get(), &packet) < 0)
+        throw FFMpegException("av_mallocz fail");
+    const AVRational from = input.Stream->time_base;
+    const AVRational to = output.Stream->time_base;
+    copy->stream_index = output.StreamIndex;
+    copy->pts = packet.pts != AV_NOPTS_VALUE ? avutil.av_rescale_q(packet.pts, from, to)
+                                             : AV_NOPTS_VALUE;
+    copy->dts = packet.dts == AV_NOPTS_VALUE ? FromMicroseconds(input.NextPts, to)
+                                             : avutil.av_rescale_q(packet.dts, from, to);
+    copy->duration = avutil.av_rescale_q(packet.duration, from, to);
+    copy->flags = packet.flags;
+    WritePacket(output, copy.get());
+    ++output.FrameNumber;
+}
+
+void TCustomFFmpegHlpr::DrainOutputStreams(int inputStreamIndex)
+{
+    for (const auto& output : OutputStreams) {
+        if (output->SourceIndex != inputStreamIndex || !output->EncodingNeeded)
+            continue;
+        if (output->Encoder()->codec_type == AVMEDIA_TYPE_AUDIO)
+            DrainAudioEncoder(*output);
+    }
+}
+
+}  // namespace kelvaro

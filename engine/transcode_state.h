@@ -1,0 +1,86 @@
+#pragma once
+// The per-file and per-stream records of one transcode: built by the set-up, read by the
+// main loop, the output paths and the progress report, released when the transcode ends.
+// Used only on the thread that runs the job.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/job.h"
+#include "medialib/media_owners.h"
+
+namespace kelvaro {
+
+struct TInputFileState {
+    int32_t EofReached = 0;        // reading failed: the file no longer takes part
+    int32_t FirstStreamIndex = 0;  // index in InputStreams of the file's first stream
+    int32_t StreamCount = 0;       // packets of higher stream numbers are dropped
+};
+
+struct TInputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    AVStream* Stream = nullptr;
+    // The job's decoder context for the stream (owned by the input), and its owner slot,
+    // through which the decoder is closed.
+    CodecContextPtr* DecoderSlot = nullptr;
+    AVCodecContext* Decoder() const { return DecoderSlot ? DecoderSlot->get() : nullptr; }
+    Dictionary* DecoderOptions = nullptr;
+    int32_t Discard = 1;         // no output takes this stream: drop its packets
+    int32_t DecodingNeeded = 0;  // a re-encoded output takes it
+    bool RateEmulation = false;
+    int64_t RateEmuStart = 0;    // microseconds, wall clock
+    int32_t FrameCount = 0;      // frames through rate emulation
+    int64_t NextPts = AV_NOPTS_VALUE;  // microseconds: predicted time of the next data
+    int64_t Pts = 0;                   // microseconds: time of the data being decoded
+    int32_t AudioStartPending = 1;
+    float Quality = 0;  // of the last decoded picture
+
+    // Decoded audio leaves the decoder in its own sample format; this converts it to
+    // interleaved signed 16-bit at the same rate and channel count.
+    SwrContextPtr ToInterleaved;
+    int ToInterleavedFormat = -1;
+    int ToInterleavedRate = 0;
+    int ToInterleavedChannels = 0;
+};
+
+struct TOutputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SourceIndex = 0;  // in InputStreams
+    AVStream* Stream = nullptr;
+    TOutputStreamSetup* Setup = nullptr;  // the encoder context and its options
+    AVCodecContext* Encoder() const { return Setup->Encoder.get(); }
+    int32_t EncodingNeeded = 0;
+    int32_t FrameNumber = 0;  // video frames (and copied packets) written
+    TInputStreamState* SyncStream = nullptr;
+    int64_t OutputClock = 0;  // in encoder time-base units: frames for video, samples for audio
+
+    // Video: crop, pad and scale.
+    int32_t VideoResample = 0;
+    FramePtr WorkPicture;
+    SwsContextPtr ScaleContext;
+    int32_t ScalerInputHeight = 0;
+    int32_t VideoCrop = 0, CropTop = 0, CropLeft = 0;
+    int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+
+    // Audio: the resampler between the decoded and the encoded rate and channels, the FIFO
+    // of interleaved 16-bit bytes that frames are cut from, and the conversion from those
+    // bytes to the encoder's own sample format.
+    int32_t AudioResample = 0;
+    SwrContextPtr ResampleContext;
+    FifoPtr Fifo;
+    SwrContextPtr ToEncoderFormat;
+
+    FilePtr LogFile;  // two-pass statistics, pass 1
+    std::vector<BsfContextPtr> BitstreamFilters;
+
+    // What the encoder said about its last coded frame (quality in lambda units, picture
+    // type, per-plane errors); the packets carry it now.
+    bool HasCodedFrame = false;
+    int32_t CodedQuality = 0;
+    int32_t CodedPictureType = 0;
+    uint64_t CodedErrors[3] = {};
+};
+
+}  // namespace kelvaro

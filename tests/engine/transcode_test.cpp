@@ -1,0 +1,598 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "engine/job.h"
+#include "engine/transcode_state.h"
+#include "fixtures/media_fixtures.h"
+#include "medialib/media_functions.h"
+#include "support/test_support.h"
+
+namespace kelvaro {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+using namespace std::chrono_literals;
+
+enum class Target { Wma, Wav };
+
+struct Progress {
+    int32_t frameNumber, fps, durationTime;
+    float quality, bitRate;
+    int64_t currentSize;
+    int32_t totalDuration;
+    std::chrono::steady_clock::time_point at;
+};
+
+// One job converting one input, as the converter sets it up for its two targets.
+class Conversion {
+public:
+    explicit Conversion(std::mutex& lock) : job_(lock)
+    {
+        job_.Reset();
+        job_.SetLogLevel(-1);
+        job_.LogHandler = [this](TCustomFFmpegHlpr&, int level, const std::string& text) {
+            log.emplace_back(level, text);
+        };
+    }
+    ~Conversion() { job_.SetLogLevel(1); }
+
+    TCustomFFmpegHlpr& Job() { return job_; }
+
+    bool Open(const std::string& input, const std::string& output, Target target)
+    {
+        if (!job_.OpenInputFile(input)) {
+            error = job_.LastError;
+            return false;
+        }
+        job_.VideoDisable = 1;
+        if (target == Target::Wma) {
+            job_.SetAudioCodec("wmav2");
+            job_.SetOption("ab", "128000");
+        } else {
+            job_.SetOutputFormat("wav");
+        }
+        if (!job_.OpenOutputFile(output)) {
+            error = job_.LastError;
+            return false;
+        }
+        return true;
+    }
+    void WatchProgress()
+    {
+        job_.ProgressHandler = [this](TCustomFFmpegHlpr&, int32_t frame, int32_t fps,
+                                      int32_t duration, float quality, float bitRate,
+                                      int64_t size, int32_t total) {
+            progress.push_back({frame, fps, duration, quality, bitRate, size, total,
+                                std::chrono::steady_clock::now()});
+        };
+    }
+    // Runs on this thread; false with the failure in `error`.
+    bool Run()
+    {
+        try {
+            job_.StartTranscode(false, tpNormal);
+        } catch (const FFMpegException& failure) {
+            error = failure.what();
+            return false;
+        }
+        return job_.Finished;
+    }
+    std::vector<std::string> LogTexts(int level) const
+    {
+        std::vector<std::string> texts;
+        for (const auto& [lineLevel, text] : log)
+            if (lineLevel == level)
+                texts.push_back(text);
+        return texts;
+    }
+
+    std::string error;
+    std::vector<std::pair<int, std::string>> log;
+    std::vector<Progress> progress;
+
+private:
+    TCustomFFmpegHlpr job_;
+};
+
+AudioSpec Tone(int rate, int channels, double seconds)
+{
+    AudioSpec spec;
+    spec.sampleRate = rate;
+    spec.channels = channels;
+    spec.seconds = seconds;
+    return spec;
+}
+
+class Transcode : public ::testing::Test {
+protected:
+    void SetUp() override { test::LoadMediaLibrariesForTest(); }
+    std::string File(const std::string& name) { return folder_.File(name); }
+
+    TempDir folder_;
+    std::mutex lock_;
+};
+
+TEST_F(Transcode, EveryInputFormatConvertsToWmaAndWavAtItsOwnRateAndChannels)
+{
+    const AudioSpec stereo = Tone(44100, 2, 1.5);
+    const AudioSpec mono = Tone(22050, 1, 1.5);
+    VideoSpec video;
+    video.seconds = 1.5;
+    const std::string mpg = MakeMpegPs(File("in.mpg"), video, stereo);
+    const std::string dat = File("AVSEQ01.DAT");
+    fs::copy_file(mpg, dat);
+    const std::vector<std::string> inputs = {
+        MakeWav(File("in.wav"), mono),
+        MakeMp3(File("in.mp3"), Tone(48000, 2, 1.5)),
+        MakeFlac(File("in.flac"), stereo),
+        MakeOggVorbis(File("in.ogg"), mono),
+        MakeAacM4a(File("in.m4a"), stereo),
+        MakeWma(File("in.wma"), stereo),
+        mpg,
+        dat,
+        MakeAviMpeg4Mp3(File("in.avi"), video, stereo),
+        MakeMkvWithSubtitles(File("in.mkv"), stereo, {{0.2, 0.8, "subtitle"}}),
+    };
+    for (const std::string& input : inputs) {
+        const DecodedAudio source = DecodeAudio(input);
+        for (Target target : {Target::Wma, Target::Wav}) {
+            const std::string output =
+                File(fs::path(input).filename().string() + (target == Target::Wma ? ".wma" : ".wav"));
+            SCOPED_TRACE(output);
+            Conversion conversion(lock_);
+            if (fs::path(input).extension() == ".DAT")
+                conversion.Job().SetInputFormat("mpeg");
+            ASSERT_TRUE(conversion.Open(input, output, target)) << conversion.error;
+            ASSERT_TRUE(conversion.Run()) << conversion.error;
+
+            const MediaInfo info = Probe(output);
+            ASSERT_EQ(info.streams.size(), 1u);
+            EXPECT_EQ(info.streams[0].codec, target == Target::Wma ? "wmav2" : "pcm_s16le");
+            EXPECT_EQ(info.streams[0].sampleRate, source.sampleRate);
+            EXPECT_EQ(info.streams[0].channels, source.channels);
+            if (target == Target::Wma) {
+                EXPECT_EQ(info.streams[0].bitRate, 128000);
+            }
+            const DecodedAudio result = DecodeAudio(output);
+            // Every sample of the input, at most one encoder frame more.
+            EXPECT_GE(result.Frames(), source.Frames());
+            EXPECT_LE(result.Frames(), source.Frames() + 2048);
+        }
+    }
+}
+
+TEST_F(Transcode, LosslessInputsGiveTheSameSamplesInWav)
+{
+    const AudioSpec spec = Tone(48000, 2, 1.0);
+    for (const std::string& input :
+         {MakeWav(File("in.wav"), spec), MakeFlac(File("in.flac"), spec)}) {
+        SCOPED_TRACE(input);
+        const std::string output = input + ".out.wav";
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, output, Target::Wav)) << conversion.error;
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        EXPECT_EQ(DecodeAudio(output).samples, GenerateSamples(spec));
+    }
+}
+
+TEST_F(Transcode, WmaKeepsTheSoundAndRoundTripsThroughWav)
+{
+    AudioSpec spec = Tone(44100, 2, 2.0);
+    spec.signal = Signal::Speech;
+    const std::string wav = MakeWav(File("speech.wav"), spec);
+    Conversion toWma(lock_);
+    ASSERT_TRUE(toWma.Open(wav, File("speech.wma"), Target::Wma));
+    ASSERT_TRUE(toWma.Run()) << toWma.error;
+    const DecodedAudio wma = DecodeAudio(File("speech.wma"));
+    // Measured 12 to 13 dB for speech-like noise at 128 kbit/s; a broken channel order,
+    // rate or sample format falls far below.
+    EXPECT_GT(SnrDb(GenerateSamples(spec), wma.samples, 2), 9.0);
+
+    Conversion back(lock_);
+    ASSERT_TRUE(back.Open(File("speech.wma"), File("back.wav"), Target::Wav));
+    ASSERT_TRUE(back.Run()) << back.error;
+    EXPECT_EQ(DecodeAudio(File("back.wav")).samples, wma.samples) << "WAV keeps what WMA held";
+
+    const AudioSpec tone = Tone(44100, 2, 2.0);
+    Conversion toneToWma(lock_);
+    ASSERT_TRUE(toneToWma.Open(MakeWav(File("tone.wav"), tone), File("tone.wma"), Target::Wma));
+    ASSERT_TRUE(toneToWma.Run());
+    const DecodedAudio toneWma = DecodeAudio(File("tone.wma"));
+    EXPECT_GT(SnrDb(GenerateSamples(tone), toneWma.samples, 2), 35.0);  // measured 51 dB
+    EXPECT_NEAR(DominantFrequency(toneWma.samples, 2, 0, 44100), 440.0, 1.0);
+    EXPECT_NEAR(DominantFrequency(toneWma.samples, 2, 1, 44100), 550.0, 1.0);
+}
+
+TEST_F(Transcode, WmaCoversTheWholeInputEvenWhenItEndsInsideAFrame)
+{
+    // 131072 samples are 64 whole frames; 131072 + 1000 end inside the 65th.
+    for (int frames : {131072, 131072 + 1000}) {
+        AudioSpec spec = Tone(44100, 1, frames / 44100.0);
+        const std::string input = MakeWav(File(std::to_string(frames) + ".wav"), spec);
+        ASSERT_EQ(DecodeAudio(input).Frames(), static_cast<size_t>(frames));
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, input + ".wma", Target::Wma));
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        const DecodedAudio result = DecodeAudio(input + ".wma");
+        EXPECT_GE(result.Frames(), static_cast<size_t>(frames)) << "audio lost at the end";
+        EXPECT_LT(result.Frames(), static_cast<size_t>(frames) + 2048);
+    }
+}
+
+TEST_F(Transcode, ChannelsAndRateTheEncoderCannotTakeAreConverted)
+{
+    const std::string input = MakeFlac(File("surround.flac"), Tone(96000, 6, 1.0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Job().OpenInputFile(input));
+    conversion.Job().SetAudioChannels(2);
+    conversion.Job().SetAudioSampleRate(48000);
+    conversion.Job().SetAudioCodec("wmav2");
+    ASSERT_TRUE(conversion.Job().OpenOutputFile(File("stereo.wma")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const DecodedAudio result = DecodeAudio(File("stereo.wma"));
+    EXPECT_EQ(result.channels, 2);
+    EXPECT_EQ(result.sampleRate, 48000);
+    EXPECT_GE(result.Frames(), 48000u);
+    EXPECT_LT(result.Frames(), 48000u + 2048);
+
+    Conversion unconverted(lock_);
+    ASSERT_TRUE(unconverted.Open(input, File("six.wma"), Target::Wma));
+    EXPECT_FALSE(unconverted.Run());
+    EXPECT_EQ(unconverted.error,
+              "Error while opening codec for output stream #0.0 - maybe incorrect parameters "
+              "such as bit_rate, rate, width or height");
+    EXPECT_FALSE(fs::exists(File("six.wma"))) << "the empty output is removed";
+}
+
+TEST_F(Transcode, StreamCopyWritesTheSourcePacketsUnchanged)
+{
+    const std::string mp3 = MakeMp3(File("in.mp3"), Tone(44100, 2, 1.0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Job().OpenInputFile(mp3));
+    conversion.Job().SetAudioCodec("copy");
+    ASSERT_TRUE(conversion.Job().OpenOutputFile(File("copy.mka")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    EXPECT_EQ(ReadPackets(File("copy.mka"), 0), ReadPackets(mp3, 0));
+    EXPECT_EQ(Probe(File("copy.mka")).streams[0].codec, "mp3");
+}
+
+TEST_F(Transcode, VideoCopyStartsAtAKeyPacketAndDisabledVideoIsDropped)
+{
+    VideoSpec video;
+    video.seconds = 1.0;
+    const std::string mpg = MakeMpegPs(File("in.mpg"), video, Tone(44100, 2, 1.0));
+    const std::vector<Packet> source = ReadStreamPackets(mpg, 0);
+    ASSERT_TRUE(source.front().keyFrame);
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Job().OpenInputFile(mpg));
+    conversion.Job().SetVideoCodec("copy");
+    conversion.Job().SetAudioCodec("copy");
+    ASSERT_TRUE(conversion.Job().OpenOutputFile(File("copy.mpg")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const std::vector<Packet> copied = ReadStreamPackets(File("copy.mpg"), 0);
+    ASSERT_EQ(copied.size(), source.size());
+    EXPECT_TRUE(copied.front().keyFrame);
+    for (size_t i = 0; i < copied.size(); ++i)
+        EXPECT_EQ(copied[i].data, source[i].data);
+}
+
+// A job whose first packets of every stream are not key packets.
+TEST_F(Transcode, ACopyWritesNothingBeforeTheFirstKeyPacket)
+{
+    // An MPEG video started inside its first group of pictures: the packets before the next
+    // key packet cannot be decoded without what came before, so they are skipped.
+    VideoSpec video;
+    video.seconds = 2.0;
+    const std::string mpg = MakeMpegPs(File("in.mpg"), video, Tone(44100, 2, 2.0));
+    const std::vector<Packet> source = ReadStreamPackets(mpg, 0);
+    size_t secondKey = 1;
+    while (secondKey < source.size() && !source[secondKey].keyFrame)
+        ++secondKey;
+    ASSERT_LT(secondKey, source.size());
+
+    Conversion conversion(lock_);
+    TCustomFFmpegHlpr& job = conversion.Job();
+    ASSERT_TRUE(job.OpenInputFile(mpg));
+    // Position the reader just after the first key packet.
+    PacketPtr packet(avcodec.av_packet_alloc());
+    while (avformat.av_read_frame(job.InputFiles[0].Context.get(), packet.get()) >= 0) {
+        const bool firstVideoKey = packet->stream_index == 0 && (packet->flags & AV_PKT_FLAG_KEY);
+        avcodec.av_packet_unref(packet.get());
+        if (firstVideoKey)
+            break;
+    }
+    job.SetVideoCodec("copy");
+    job.AudioDisable = 1;
+    ASSERT_TRUE(job.OpenOutputFile(File("late.mpg")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const std::vector<Packet> copied = ReadStreamPackets(File("late.mpg"), 0);
+    ASSERT_FALSE(copied.empty());
+    EXPECT_TRUE(copied.front().keyFrame);
+    EXPECT_EQ(copied.front().data, source[secondKey].data);
+    EXPECT_EQ(copied.size(), source.size() - secondKey);
+}
+
+TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
+{
+    const std::string input = MakeWav(File("long.wav"), Tone(44100, 2, 60.0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(input, File("stopped.wma"), Target::Wma));
+    TCustomFFmpegHlpr& job = conversion.Job();
+    std::atomic<bool> terminated{false};
+    job.TerminateHandler = [&](TCustomFFmpegHlpr&) { terminated = true; };
+    std::atomic<int> reports{0};
+    job.ReportInterval = 1000;
+    job.ProgressHandler = [&](TCustomFFmpegHlpr&, int32_t, int32_t, int32_t, float, float,
+                              int64_t, int32_t) { ++reports; };
+    job.StartTranscode(true, tpNormal);
+    while (reports < 3)
+        std::this_thread::sleep_for(1ms);
+    job.RequestStop();
+    while (!terminated)
+        std::this_thread::sleep_for(1ms);
+    job.StopAndWait();
+    EXPECT_FALSE(job.Finished);
+    EXPECT_EQ(job.TranscodeError, "");
+    const DecodedAudio result = DecodeAudio(File("stopped.wma"));
+    EXPECT_GT(result.Frames(), 0u);
+    EXPECT_LT(result.Frames(), 60u * 44100) << "the conversion did not go on to the end";
+    EXPECT_NEAR(Probe(File("stopped.wma")).durationSeconds, result.Frames() / 44100.0, 0.1)
+        << "the trailer tells the real length";
+}
+
+TEST_F(Transcode, AnInputThatEndsAtOnceStillGetsATrailerAndFinishes)
+{
+    // A canonical WAV header announcing no samples.
+    std::string header("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0"
+                       "\x10\xb1\x02\0\x04\0\x10\0data\0\0\0\0",
+                       44);
+    const std::string input = MakeRawFile(File("empty.wav"), header);
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(input, File("empty.out.wav"), Target::Wav)) << conversion.error;
+    EXPECT_TRUE(conversion.Run()) << conversion.error;
+    const MediaInfo info = Probe(File("empty.out.wav"));
+    ASSERT_EQ(info.streams.size(), 1u);
+    EXPECT_EQ(info.streams[0].codec, "pcm_s16le");
+}
+
+TEST_F(Transcode, SetUpFailuresComeBeforeAnyFileIsWritten)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 0.5));
+    struct Case {
+        std::function<void(TCustomFFmpegHlpr&)> arrange;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[](TCustomFFmpegHlpr& job) {
+             job.AddStreamMap(0, 0);
+             job.AddStreamMap(0, 0);
+         },
+         "Number of stream maps must match number of output streams"},
+        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(0, 3); }, "Could not find input stream #0.3"},
+        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(1, 0); }, "Could not find input stream #1.0"},
+        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(0, 0, 0, 1); },
+         "Could not find sync stream #0.1"},
+        {[](TCustomFFmpegHlpr& job) { job.AddTagCopyMap(2, 0); },
+         "Invalid output file index 2 map_meta_data(2,0)"},
+        {[](TCustomFFmpegHlpr& job) { job.AddTagCopyMap(0, 5); },
+         "Invalid input file index 5 map_meta_data(0,5)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::string output = File("out.wav");
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, output, Target::Wav));
+        c.arrange(conversion.Job());
+        EXPECT_FALSE(conversion.Run());
+        EXPECT_EQ(conversion.error, c.message);
+        EXPECT_FALSE(fs::exists(output)) << "nothing may be written";
+    }
+
+    Conversion noStream(lock_);
+    ASSERT_TRUE(noStream.Job().OpenInputFile(input));
+    noStream.Job().AudioDisable = 1;
+    ASSERT_TRUE(noStream.Job().OpenOutputFile(File("none.wav")));
+    EXPECT_FALSE(noStream.Run());
+    EXPECT_EQ(noStream.error, "Output file does not contain any stream");
+    EXPECT_FALSE(fs::exists(File("none.wav")));
+}
+
+TEST_F(Transcode, StreamMappingIsListedAndMapsChooseTheSource)
+{
+    VideoSpec video;
+    video.seconds = 0.5;
+    const std::string mpg = MakeMpegPs(File("in.mpg"), video, Tone(44100, 2, 0.5));
+    Conversion conversion(lock_);
+    TCustomFFmpegHlpr& job = conversion.Job();
+    job.JobLogLevel = 0;
+    ASSERT_TRUE(job.OpenInputFile(mpg));
+    job.VideoDisable = 1;
+    ASSERT_TRUE(job.OpenOutputFile(File("out.wav")));
+    job.AddStreamMap("0.1:0.0");
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const std::vector<std::string> info = conversion.LogTexts(1);
+    EXPECT_EQ(std::vector<std::string>(info.begin(), info.begin() + 3),
+              (std::vector<std::string>{"Stream mapping:", "  Stream #0.1 -> #0.0",
+                                        " [sync #0.0]"}));
+    EXPECT_THROW(job.AddStreamMap("0:1"), FFMpegException);
+}
+
+TEST_F(Transcode, TwoOutputStreamsOfOneKindShareTheLastInputStream)
+{
+    const std::string wav = MakeWav(File("in.wav"), Tone(44100, 2, 0.5));
+    Conversion conversion(lock_);
+    TCustomFFmpegHlpr& job = conversion.Job();
+    job.JobLogLevel = 0;
+    ASSERT_TRUE(job.OpenInputFile(wav));
+    ASSERT_TRUE(job.OpenOutputFile(File("one.wav")));
+    ASSERT_TRUE(job.OpenOutputFile(File("two.wav")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const std::vector<std::string> info = conversion.LogTexts(1);
+    EXPECT_EQ(std::vector<std::string>(info.begin(), info.begin() + 3),
+              (std::vector<std::string>{"Stream mapping:", "  Stream #0.0 -> #0.0",
+                                        "  Stream #0.0 -> #1.0"}));
+    EXPECT_EQ(DecodeAudio(File("one.wav")).samples, DecodeAudio(File("two.wav")).samples);
+}
+
+TEST_F(Transcode, AudioOnlyProgressCountsOutputTimeAtMostOncePerInterval)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 30.0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(input, File("out.wma"), Target::Wma));
+    conversion.WatchProgress();
+    conversion.Job().ReportInterval = 20000;
+    ASSERT_TRUE(conversion.Run());
+    ASSERT_GE(conversion.progress.size(), 2u);
+    int32_t previous = 0;
+    for (size_t i = 0; i < conversion.progress.size(); ++i) {
+        const Progress& p = conversion.progress[i];
+        EXPECT_EQ(p.frameNumber, -1);
+        EXPECT_EQ(p.fps, -1);
+        EXPECT_FLOAT_EQ(p.quality, -1.0f);
+        EXPECT_EQ(p.totalDuration, 30000);
+        EXPECT_GE(p.durationTime, previous);
+        previous = p.durationTime;
+        if (i > 0 && i + 1 < conversion.progress.size()) {
+            EXPECT_GT(p.at - conversion.progress[i - 1].at, 18ms);  // the interval, less jitter
+        }
+    }
+    const Progress& last = conversion.progress.back();
+    EXPECT_NEAR(last.durationTime, 30000, 100);
+    EXPECT_EQ(last.currentSize, static_cast<int64_t>(fs::file_size(File("out.wma"))));
+    EXPECT_GT(last.bitRate, 128) << "the output's bit rate with container overhead";
+    EXPECT_LT(last.bitRate, 150);
+}
+
+TEST_F(Transcode, WithoutAProgressHandlerTheReportIsLogged)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 1.0));
+    for (int level : {1, 2}) {
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, File("out.wav"), Target::Wav));
+        conversion.Job().JobLogLevel = level;
+        ASSERT_TRUE(conversion.Run());
+        const std::vector<std::string> info = conversion.LogTexts(1);
+        ASSERT_GE(info.size(), 2u);
+        const std::string& report = info[info.size() - 2];
+        EXPECT_EQ(report.rfind("size=", 0), 0u) << report;
+        EXPECT_NE(report.find(" time=1.0 bitrate="), std::string::npos) << report;
+        EXPECT_EQ(report.find(" dup=0 drop=0") != std::string::npos, level > 1) << report;
+        const std::string& statistics = info.back();
+        EXPECT_EQ(statistics.rfind("video:0kB audio:172kB global headers:0kB muxing overhead 0.", 0),
+                  0u)
+            << statistics;
+        EXPECT_EQ(statistics.substr(statistics.size() - 3), "%\r\n");
+    }
+}
+
+TEST_F(Transcode, SyncModeOnePadsALateStartWithSilenceAndTrimsAnEarlyOne)
+{
+    const AudioSpec spec = Tone(44100, 2, 1.0);
+    const std::string input = MakeWav(File("in.wav"), spec);
+    const std::vector<int16_t> samples = GenerateSamples(spec);
+    for (int64_t offset : {500000, -500000}) {
+        SCOPED_TRACE(offset);
+        Conversion conversion(lock_);
+        TCustomFFmpegHlpr& job = conversion.Job();
+        job.KeepTimestamps = true;
+        job.InputTimeOffset = offset;
+        job.AudioSyncMode = 1;
+        const std::string output = File("sync" + std::to_string(offset) + ".wav");
+        ASSERT_TRUE(conversion.Open(input, output, Target::Wav));
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        const std::vector<int16_t> result = DecodeAudio(output).samples;
+        if (offset > 0) {
+            ASSERT_EQ(result.size(), samples.size() + 2 * 22050);
+            EXPECT_TRUE(std::all_of(result.begin(), result.begin() + 2 * 22050,
+                                    [](int16_t v) { return v == 0; }));
+            EXPECT_TRUE(std::equal(samples.begin(), samples.end(), result.begin() + 2 * 22050));
+        } else {
+            ASSERT_EQ(result.size(), samples.size() - 2 * 22050);
+            EXPECT_TRUE(std::equal(result.begin(), result.end(), samples.begin() + 2 * 22050));
+        }
+    }
+}
+
+TEST_F(Transcode, VolumeScalesAndClampsTheSamples)
+{
+    AudioSpec spec = Tone(8000, 1, 0.5);
+    spec.amplitude = 0.9;
+    const std::string input = MakeWav(File("in.wav"), spec);
+    Conversion conversion(lock_);
+    conversion.Job().SetAudioVolume(512);
+    ASSERT_TRUE(conversion.Open(input, File("loud.wav"), Target::Wav));
+    ASSERT_TRUE(conversion.Run());
+    const std::vector<int16_t> source = GenerateSamples(spec);
+    const std::vector<int16_t> result = DecodeAudio(File("loud.wav")).samples;
+    ASSERT_EQ(result.size(), source.size());
+    for (size_t i = 0; i < source.size(); ++i)
+        ASSERT_EQ(result[i], std::clamp((source[i] * 512 + 128) >> 8, -32768, 32767)) << i;
+}
+
+TEST_F(Transcode, ATextSubtitleStreamIsCarriedIntoMatroska)
+{
+    const std::string mkv = MakeMkvWithSubtitles(File("in.mkv"), Tone(44100, 2, 2.0),
+                                                 {{0.5, 1.0, "first"}, {1.2, 1.8, "second"}});
+    Conversion conversion(lock_);
+    TCustomFFmpegHlpr& job = conversion.Job();
+    ASSERT_TRUE(job.OpenInputFile(mkv));
+    job.SetAudioCodec("copy");
+    ASSERT_TRUE(job.OpenOutputFile(File("out.mkv")));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const MediaInfo info = Probe(File("out.mkv"));
+    ASSERT_EQ(info.streams.size(), 2u);
+    EXPECT_EQ(info.streams[1].type, "subtitle");
+    const std::vector<Packet> cues = ReadStreamPackets(File("out.mkv"), 1);
+    ASSERT_EQ(cues.size(), 2u);
+    EXPECT_NEAR(cues[0].ptsSeconds, 0.5, 0.01);
+    EXPECT_NEAR(cues[1].ptsSeconds, 1.2, 0.01);
+    EXPECT_NE(std::string(cues[0].data.begin(), cues[0].data.end()).find("first"),
+              std::string::npos);
+}
+
+// Drives the packet writer directly.
+class PacketWriterJob final : public TCustomFFmpegHlpr {
+public:
+    using TCustomFFmpegHlpr::TCustomFFmpegHlpr;
+    ~PacketWriterJob() override { StopAndWait(); }
+    using TCustomFFmpegHlpr::ReleaseTranscodeState;
+    using TCustomFFmpegHlpr::SetUpTranscode;
+    using TCustomFFmpegHlpr::WritePacket;
+};
+
+TEST_F(Transcode, AFailingBitstreamFilterIsLoggedAndPassesThePacketOn)
+{
+    const std::string mp3 = MakeMp3(File("in.mp3"), Tone(44100, 2, 0.5));
+    PacketWriterJob job(lock_);
+    job.Reset();
+    job.SetLogLevel(-1);
+    std::vector<std::pair<int, std::string>> log;
+    job.LogHandler = [&](TCustomFFmpegHlpr&, int level, const std::string& text) {
+        log.emplace_back(level, text);
+    };
+    ASSERT_TRUE(job.OpenInputFile(mp3));
+    job.SetAudioCodec("copy");
+    // The first filter refuses packets shorter than two bytes; the second adds noise.
+    job.AddBitstreamFilter(mkAudio, "mov2textsub");
+    job.AddBitstreamFilter(mkAudio, "null");
+    ASSERT_TRUE(job.OpenOutputFile(File("out.mka")));
+    job.SetUpTranscode();
+    PacketPtr packet(avcodec.av_packet_alloc());
+    ASSERT_EQ(av_new_packet(packet.get(), 1), 0);
+    packet->data[0] = 0x42;
+    packet->pts = packet->dts = 0;
+    job.WritePacket(*job.OutputStreams[0], packet.get());
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].first, 0);
+    EXPECT_EQ(log[0].second.rfind("mov2textsub failed for stream 0, codec copy: ", 0), 0u)
+        << log[0].second;
+    job.ReleaseTranscodeState();
+}
+
+}  // namespace
+}  // namespace kelvaro
