@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cmath>
 #include <filesystem>
 #include <thread>
@@ -553,6 +554,80 @@ TEST_F(Transcode, ATextSubtitleStreamIsCarriedIntoMatroska)
     EXPECT_NEAR(cues[1].ptsSeconds, 1.2, 0.01);
     EXPECT_NE(std::string(cues[0].data.begin(), cues[0].data.end()).find("first"),
               std::string::npos);
+}
+
+// 16-bit PCM in Matroska whose timestamps jump forward by `jumpSeconds` after the first
+// `before` seconds; `seconds` of audio in all.
+std::string MakeMkaWithJump(const std::string& path, double seconds, double before,
+                            double jumpSeconds)
+{
+    const AudioSpec spec = Tone(44100, 1, seconds);
+    const std::vector<int16_t> samples = GenerateSamples(spec);
+    AVFormatContext* context = nullptr;
+    avformat_alloc_output_context2(&context, nullptr, "matroska", path.c_str());
+    AVStream* stream = avformat_new_stream(context, nullptr);
+    stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    stream->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+    stream->codecpar->sample_rate = 44100;
+    av_channel_layout_default(&stream->codecpar->ch_layout, 1);
+    stream->codecpar->bits_per_coded_sample = 16;
+    stream->time_base = AVRational{1, 44100};
+    avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+    EXPECT_GE(avformat_write_header(context, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    const int block = 1024;
+    for (size_t start = 0; start < samples.size(); start += block) {
+        const int count = static_cast<int>(std::min<size_t>(block, samples.size() - start));
+        av_new_packet(packet, count * 2);
+        std::memcpy(packet->data, samples.data() + start, static_cast<size_t>(count) * 2);
+        int64_t pts = static_cast<int64_t>(start);
+        if (start >= before * 44100)
+            pts += static_cast<int64_t>(jumpSeconds * 44100);
+        packet->pts = packet->dts = av_rescale_q(pts, AVRational{1, 44100}, stream->time_base);
+        packet->duration = av_rescale_q(count, AVRational{1, 44100}, stream->time_base);
+        packet->flags = AV_PKT_FLAG_KEY;
+        EXPECT_GE(av_interleaved_write_frame(context, packet), 0);
+    }
+    av_write_trailer(context);
+    av_packet_free(&packet);
+    avio_closep(&context->pb);
+    avformat_free_context(context);
+    return path;
+}
+
+TEST_F(Transcode, ATimestampJumpIsTakenOutOfTheOutput)
+{
+    const std::string input = MakeMkaWithJump(File("jump.mka"), 2.0, 1.0, 20.0);
+    Conversion conversion(lock_);
+    conversion.Job().JobLogLevel = 3;
+    ASSERT_TRUE(conversion.Open(input, File("jump.wma"), Target::Wma));
+    conversion.Job().JobLogLevel = 3;
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    std::vector<std::string> discontinuities;
+    for (const std::string& text : conversion.LogTexts(1))
+        if (text.rfind("timestamp discontinuity ", 0) == 0)
+            discontinuities.push_back(text);
+    ASSERT_EQ(discontinuities.size(), 1u);
+    EXPECT_NE(discontinuities[0].find("discontinuity 2000"), std::string::npos)
+        << discontinuities[0];
+    EXPECT_NEAR(Probe(File("jump.wma")).durationSeconds, 2.0, 0.15) << "no 20-second gap";
+}
+
+TEST_F(Transcode, RecordingTimeAndFileSizeLimitEndTheLoop)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 3.0));
+    Conversion timed(lock_);
+    ASSERT_TRUE(timed.Open(input, File("timed.wav"), Target::Wav));
+    timed.Job().SetRecordingTime(1000);
+    ASSERT_TRUE(timed.Run()) << timed.error;
+    EXPECT_NEAR(DecodeAudio(File("timed.wav")).Frames() / 44100.0, 1.0, 0.1);
+
+    Conversion limited(lock_);
+    ASSERT_TRUE(limited.Open(input, File("limited.wav"), Target::Wav));
+    limited.Job().FileSizeLimit = 100000;
+    ASSERT_TRUE(limited.Run()) << limited.error;
+    EXPECT_GT(fs::file_size(File("limited.wav")), 100000u);
+    EXPECT_LT(fs::file_size(File("limited.wav")), 100000u + 70000u) << "stopped soon after";
 }
 
 // Drives the packet writer directly.
