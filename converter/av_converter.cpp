@@ -1,0 +1,373 @@
+#include "converter/av_converter.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/ffmpeg_exception.h"
+#include "medialib/media_functions.h"
+#include "medialib/media_loader.h"
+
+namespace kelvaro {
+namespace {
+
+constexpr std::chrono::milliseconds kMainThreadStepDelay{100};
+
+TLogLevel EventLevel(int libraryLevel)
+{
+    return static_cast<TLogLevel>(std::clamp(libraryLevel + 1, int{llQuiet}, int{llAll}));
+}
+
+template <class Handler>
+std::shared_ptr<const Handler> Shared(Handler handler)
+{
+    return handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+}
+
+}  // namespace
+
+TCustomAVConverter::TCustomAVConverter()
+    : systemColors_(DefaultSystemColors()), alive_(std::make_shared<TCustomAVConverter*>(this))
+{
+}
+
+TCustomAVConverter::~TCustomAVConverter()
+{
+    Shutdown();
+}
+
+void TCustomAVConverter::Register()
+{
+    if (registered_)
+        return;
+    ConverterRegistry().Add(this);
+    registered_ = true;
+}
+
+void TCustomAVConverter::Shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    if (registered_)
+        ConverterRegistry().Remove(this);
+    alive_.reset();
+    {
+        std::lock_guard events(EventLock);
+        pendingCount_ = 0;
+        ++generation_;
+    }
+    jobs_.Clear();
+    // No other thread may still be inside either lock when they go.
+    { std::lock_guard codecs(CodecLock); }
+    { std::lock_guard events(EventLock); }
+}
+
+bool TCustomAVConverter::LoadLibraries(const std::string& folder, bool versioned)
+{
+    if (!LoadMediaLibraries(folder, versioned)) {
+        lastError_ = LoadError();
+        return false;
+    }
+    avutil.av_log_set_callback(LibraryLogCallback);
+    return true;
+}
+
+int32_t TCustomAVConverter::AddInputFile(const std::string& fileName,
+                                         const TInputOptions* options)
+{
+    // Without the libraries every engine call would go through an empty slot.
+    if (!MediaLibrariesLoaded()) {
+        lastError_ = "The media libraries are not loaded";
+        return -1;
+    }
+    std::unique_ptr<TFFmpegHlpr> job;
+    try {
+        job = jobFactory_ ? jobFactory_(CodecLock) : std::make_unique<TFFmpegHlpr>(CodecLock);
+        job->Reset();
+        job->SetLogLevel(static_cast<int>(LogLevel()) - 1);
+        TCustomFFmpegHlpr::SelectRealVideoDecoder(RealVideo34Codec() == rvFFmpeg);
+        if (options)
+            ApplyInputOptions(*job, *options);
+        if (!job->OpenInputFile(fileName)) {
+            lastError_ = job->LastError;
+            return -1;
+        }
+        job->DescribeFirstInput();
+    } catch (const std::exception& error) {
+        lastError_ = error.what();
+        return -1;
+    }
+    // Connected only now: lines logged while the input opened are not delivered.
+    job->LogHandler = [this](TCustomFFmpegHlpr& sender, int level, const std::string& text) {
+        DoLog(static_cast<TFFmpegHlpr&>(sender).Index, level, text);
+    };
+    job->ProgressHandler = [this](TCustomFFmpegHlpr& sender, int32_t frameNumber, int32_t fps,
+                                  int32_t durationTime, float quality, float bitRate,
+                                  int64_t currentSize, int32_t totalDuration) {
+        DoProgress(static_cast<TFFmpegHlpr&>(sender), frameNumber, fps, durationTime, quality,
+                   bitRate, currentSize, totalDuration);
+    };
+    job->TerminateHandler = [this](TCustomFFmpegHlpr& sender) {
+        DoTerminate(static_cast<TFFmpegHlpr&>(sender));
+    };
+    return jobs_.Add(std::move(job));
+}
+
+bool TCustomAVConverter::SetOutputFile(int32_t index, const std::string& fileName,
+                                       const TOutputOptions* options)
+{
+    TFFmpegHlpr& job = jobs_.Items(index);
+    try {
+        if (options)
+            ApplyOutputOptions(job, *options, systemColors_);
+        if (!job.OpenOutputFile(fileName)) {
+            lastError_ = job.LastError;
+            return false;
+        }
+        return true;
+    } catch (const std::exception& error) {
+        lastError_ = error.what();
+        return false;
+    }
+}
+
+int32_t TCustomAVConverter::JobCount() const
+{
+    return jobs_.Count();
+}
+
+TInputDescription TCustomAVConverter::InputContext(int32_t index) const
+{
+    return jobs_.Items(index).Input;
+}
+
+std::string TCustomAVConverter::JobError(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    const TFFmpegHlpr& job = jobs_.Items(index);
+    return !job.TranscodeError.empty() ? job.TranscodeError : job.StartError;
+}
+
+void TCustomAVConverter::Start(int32_t parallelism)
+{
+    if (parallelism <= 0 && !scheduler_ && JobCount() > 0)
+        throw std::logic_error(
+            "Start with a parallelism of 0 or less needs a main-thread scheduler");
+    {
+        std::lock_guard events(EventLock);
+        LogItems().Clear();
+        nextJob_ = 0;
+        finishedCount_ = 0;
+        maxParallel_ = parallelism;
+        pendingCount_ = JobCount();
+        runJobCount_ = pendingCount_;
+        runEndReported_ = false;
+    }
+    const int32_t starts = parallelism > 0 ? parallelism : 1;
+    for (int32_t started = 0; started < starts; ++started) {
+        {
+            std::lock_guard events(EventLock);
+            if (pendingCount_ <= 0)
+                break;
+        }
+        StartNext();
+    }
+}
+
+void TCustomAVConverter::StartNext()
+{
+    // A start under EventLock cannot overlap Clear taking the jobs away; the registry comes
+    // first because a refused start releases library objects, which may log.
+    std::lock_guard registry(ConverterRegistry().Mutex());
+    std::lock_guard events(EventLock);
+    if (pendingCount_ <= 0)
+        return;
+    --pendingCount_;
+    // Taken before the start, so that a start nested inside this one takes the next job.
+    const int32_t index = nextJob_++;
+    if (maxParallel_ > 0) {
+        StartJob(index);
+        return;
+    }
+    scheduler_->RunLater(kMainThreadStepDelay,
+                         [alive = std::weak_ptr(alive_), generation = generation_, index] {
+                             if (const auto self = alive.lock())
+                                 (*self)->RunScheduledStart(generation, index);
+                         });
+}
+
+void TCustomAVConverter::RunScheduledStart(uint64_t generation, int32_t index)
+{
+    {
+        std::lock_guard events(EventLock);
+        if (generation != generation_)
+            return;
+    }
+    try {
+        StartJob(index);
+    } catch (const FFMpegException&) {
+        // The job has reported its termination and keeps the reason (JobError); the main
+        // loop that called us has nobody to hand it to.
+    }
+}
+
+void TCustomAVConverter::StartJob(int32_t index)
+{
+    TFFmpegHlpr& job = jobs_.Items(index);
+    job.ReportInterval = int64_t{ProgressInterval()} * 1000;
+    job.SetLogLevel(static_cast<int>(LogLevel()) - 1);
+    bool threaded;
+    {
+        std::lock_guard events(EventLock);
+        threaded = maxParallel_ > 0;
+    }
+    try {
+        // A threaded job records its worker's id before the worker runs (WorkerThreadCreated).
+        if (!threaded)
+            job.ThreadID = CurrentThreadId();
+        job.StartTranscode(threaded, ThreadPriority());
+    } catch (const std::exception& error) {
+        std::lock_guard events(EventLock);
+        if (job.TranscodeError.empty())
+            job.StartError = error.what();
+        throw;
+    }
+}
+
+void TCustomAVConverter::Stop()
+{
+    {
+        std::lock_guard events(EventLock);
+        pendingCount_ = 0;
+    }
+    jobs_.ForEach([](TFFmpegHlpr& job) { job.RequestStop(); });
+}
+
+void TCustomAVConverter::Clear()
+{
+    {
+        std::lock_guard events(EventLock);
+        // No job may start while the jobs are being destroyed.
+        pendingCount_ = 0;
+        maxParallel_ = 0;
+        ++generation_;
+    }
+    // Not under EventLock: each destruction waits for a worker that may be raising an event.
+    jobs_.Clear();
+    lastError_.clear();
+}
+
+void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
+{
+    DoLog(jobs_.IndexOfThreadID(threadId), level, line);
+}
+
+void TCustomAVConverter::DoLog(int32_t index, int level, const std::string& text)
+{
+    std::lock_guard events(EventLock);
+    // A copy: the handler may replace itself.
+    if (const auto handler = onLog_)
+        (*handler)(index, EventLevel(level), text);
+}
+
+void TCustomAVConverter::DoProgress(TFFmpegHlpr& job, int32_t frameNumber, int32_t fps,
+                                    int32_t durationTime, float quality, float bitRate,
+                                    int64_t currentSize, int32_t totalDuration)
+{
+    std::lock_guard events(EventLock);
+    if (const auto handler = onProgress_)
+        (*handler)(job.Index, frameNumber, fps, durationTime, quality, bitRate, currentSize,
+                   totalDuration);
+}
+
+void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
+{
+    std::lock_guard registry(ConverterRegistry().Mutex());
+    std::lock_guard events(EventLock);
+    if (const auto handler = onTerminate_)
+        (*handler)(job.Index, job.Finished);
+    ++finishedCount_;
+    if (pendingCount_ > 0) {
+        StartNext();
+        return;
+    }
+    // Counted against the run's own jobs, not the list, which Clear empties while jobs still
+    // report their end.
+    if (runEndReported_ || finishedCount_ < runJobCount_)
+        return;
+    runEndReported_ = true;
+    if (const auto handler = onTerminate_)
+        (*handler)(-1, true);
+    LogItems().Clear();
+}
+
+void TCustomAVConverter::SetJobFactory(TJobFactory factory)
+{
+    jobFactory_ = std::move(factory);
+}
+
+void TCustomAVConverter::SetMainThreadScheduler(TMainThreadScheduler* scheduler)
+{
+    scheduler_ = scheduler;
+}
+
+void TCustomAVConverter::SetSystemColors(const TSystemColorTable& colors)
+{
+    systemColors_ = colors;
+}
+
+void TCustomAVConverter::SetProgressInterval(int32_t milliseconds)
+{
+    progressInterval_ = milliseconds <= 100 ? 100 : milliseconds;
+}
+
+TLogEvent TCustomAVConverter::OnLog() const
+{
+    std::lock_guard events(EventLock);
+    return onLog_ ? *onLog_ : TLogEvent{};
+}
+
+void TCustomAVConverter::SetOnLog(TLogEvent handler)
+{
+    auto shared = Shared(std::move(handler));
+    std::lock_guard events(EventLock);
+    onLog_ = std::move(shared);
+}
+
+TProgressEvent TCustomAVConverter::OnProgress() const
+{
+    std::lock_guard events(EventLock);
+    return onProgress_ ? *onProgress_ : TProgressEvent{};
+}
+
+void TCustomAVConverter::SetOnProgress(TProgressEvent handler)
+{
+    auto shared = Shared(std::move(handler));
+    std::lock_guard events(EventLock);
+    onProgress_ = std::move(shared);
+}
+
+TTerminateEvent TCustomAVConverter::OnTerminate() const
+{
+    std::lock_guard events(EventLock);
+    return onTerminate_ ? *onTerminate_ : TTerminateEvent{};
+}
+
+void TCustomAVConverter::SetOnTerminate(TTerminateEvent handler)
+{
+    auto shared = Shared(std::move(handler));
+    std::lock_guard events(EventLock);
+    onTerminate_ = std::move(shared);
+}
+
+TLumoAVConverter::TLumoAVConverter()
+{
+    Register();
+}
+
+TLumoAVConverter::~TLumoAVConverter()
+{
+    Shutdown();
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,102 @@
+#include "converter/conversion_rule.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "converter/av_converter.h"
+
+namespace kelvaro {
+namespace {
+
+constexpr int32_t kWmaBitRate = 128000;
+// What the wmav2 encoder accepts at most.
+constexpr int32_t kWmaMaxChannels = 2;
+constexpr int32_t kWmaMaxSampleRate = 48000;
+
+std::string NamePart(const std::string& fileName)
+{
+    const size_t slash = fileName.rfind('/');
+    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+}
+
+std::string LowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+std::string TargetExtension(TTargetFormat format)
+{
+    return format == TTargetFormat::Wma ? ".wma" : ".wav";
+}
+
+std::string FolderWithSeparator(const std::string& folder)
+{
+    if (folder.empty() || folder.back() == '/')
+        return folder;
+    return folder + '/';
+}
+
+std::string OutputFileName(const std::string& folder, const std::string& inputFileName,
+                           const std::string& extension)
+{
+    std::string name = NamePart(inputFileName);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return folder + name + extension;
+}
+
+TInputOptions ConversionInputOptions(const std::string& inputFileName)
+{
+    TInputOptions options;
+    options.FileName = inputFileName;
+    const std::string name = NamePart(inputFileName);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && LowerCase(name.substr(dot)) == ".dat")
+        options.FormatName = "mpeg";
+    return options;
+}
+
+TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
+                                       const TInputDescription& input)
+{
+    TOutputOptions options;
+    InitOutputOptions(options);
+    options.DisableVideo = -1;
+    options.FileExt = TargetExtension(format);
+    if (format == TTargetFormat::Wma) {
+        options.AudioCodec = "wmav2";
+        options.AudioBitrate = kWmaBitRate;
+        // Beyond these the encoder refuses to open and the file could never convert.
+        if (input.AudioChannels > kWmaMaxChannels)
+            options.AudioChannels = kWmaMaxChannels;
+        if (input.AudioSampleRate > kWmaMaxSampleRate)
+            options.SampleRate = kWmaMaxSampleRate;
+    } else {
+        options.FormatName = "wav";
+    }
+    options.FileName = outputFileName;
+    return options;
+}
+
+TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
+                                TTargetFormat format, std::string& outputFolder)
+{
+    outputFolder = FolderWithSeparator(outputFolder);
+    TConversionJob job;
+    const TInputOptions inputOptions = ConversionInputOptions(inputFileName);
+    job.Index = converter.AddInputFile(inputFileName, &inputOptions);
+    if (job.Index < 0)
+        return job;
+    job.OutputFileName = OutputFileName(outputFolder, inputFileName, TargetExtension(format));
+    const TOutputOptions outputOptions =
+        ConversionOutputOptions(format, job.OutputFileName, converter.InputContext(job.Index));
+    job.OutputSet = converter.SetOutputFile(job.Index, job.OutputFileName, &outputOptions);
+    return job;
+}
+
+}  // namespace kelvaro

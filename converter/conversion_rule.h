@@ -1,0 +1,48 @@
+#pragma once
+// How a front end turns one picked file into a job of the component: the rule the main
+// window and the command line share, so that both name and encode outputs alike.
+
+#include <cstdint>
+#include <string>
+
+#include "converter/ffmpeg_hlpr.h"
+#include "converter/option_records.h"
+
+namespace kelvaro {
+
+class TCustomAVConverter;
+
+enum class TTargetFormat { Wma, Wav };
+
+// ".wma" or ".wav".
+std::string TargetExtension(TTargetFormat format);
+
+// `folder` with a trailing '/' added when it has none; an empty folder stays empty.
+std::string FolderWithSeparator(const std::string& folder);
+
+// Output folder (already ending in '/') + the input's name without its last extension +
+// `extension`: archive.tar.gz becomes archive.tar.wav, README becomes README.wma.
+std::string OutputFileName(const std::string& folder, const std::string& inputFileName,
+                           const std::string& extension);
+
+// Forces the "mpeg" demuxer for ".dat" files (video disc program streams), in any case.
+TInputOptions ConversionInputOptions(const std::string& inputFileName);
+
+// Video dropped; WMA as wmav2 at 128000 bit/s, WAV through the wav muxer's own encoder.
+// Sample rate and channels follow `input`, except that WMA takes at most 2 channels and
+// 48000 Hz: more channels are mixed down to 2, higher rates resampled to 48000.
+TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
+                                       const TInputDescription& input);
+
+struct TConversionJob {
+    int32_t Index = -1;      // -1: the input could not be opened (the reason in LastError)
+    bool OutputSet = false;  // false: the output could not be set up (the reason in LastError)
+    std::string OutputFileName;
+};
+
+// Adds `inputFileName` to `converter` with its output in `outputFolder`, which gains its
+// trailing '/' here. The media libraries must be loaded.
+TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
+                                TTargetFormat format, std::string& outputFolder);
+
+}  // namespace kelvaro

@@ -1,0 +1,55 @@
+#pragma once
+// The converter component's engine job: it knows its place in the component's list and the
+// thread that runs it, and it applies blocks of "name=value" option lines.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/job.h"
+
+namespace kelvaro {
+
+// What the component keeps of a job's first input, read once when the input was opened: the
+// library releases the input at the end of the run, this stays valid for the job's life.
+struct TInputDescription {
+    std::string FileName;
+    int64_t Duration = INT64_MIN;  // microseconds; INT64_MIN when the input does not say
+    int64_t Size = -1;             // bytes; -1 when unknown
+    int32_t AudioChannels = 0;     // of the first audio stream; 0 without audio
+    int32_t AudioSampleRate = 0;   // Hz, of the first audio stream
+};
+
+class TFFmpegHlpr : public TCustomFFmpegHlpr {
+public:
+    // `codecLock` is the component's codec lock, shared by all of its jobs.
+    explicit TFFmpegHlpr(std::mutex& codecLock);
+
+    // Applies each "name=value" line of `text` with SetOption, in text order. Lines break at
+    // CR LF, CR or LF; only the first "=" splits; lines the engine does not take are ignored.
+    void ApplyOptionText(const std::string& text);
+
+    // Reads the first opened input into Input. Call right after OpenInputFile succeeded.
+    void DescribeFirstInput();
+
+    // Position in the component's list, -1 until added; set before the job can start.
+    int32_t Index = -1;
+    // The thread that runs the job: its worker, or the main thread for a start there; 0 until
+    // started. Written before the worker runs anything, read by log dispatch on any thread.
+    std::atomic<uint32_t> ThreadID{0};
+    TInputDescription Input;
+    // Why the component could not start the job, empty otherwise. Guarded by the component's
+    // EventLock.
+    std::string StartError;
+
+protected:
+    void WorkerThreadCreated(uint32_t threadId) override;
+};
+
+// Splits option text into its (name, value) pairs, as ApplyOptionText hands them on.
+std::vector<std::pair<std::string, std::string>> SplitOptionText(const std::string& text);
+
+}  // namespace kelvaro
