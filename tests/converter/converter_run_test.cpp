@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "scripted_converter.h"
+
+namespace kelvaro::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+using ConverterRun = ScriptedConverterTest;
+
+TEST_F(ConverterRun, ProgressIntervalHasAFloorOf100AndReachesTheJobInMicroseconds)
+{
+    EXPECT_EQ(converter_->ProgressInterval(), 500);
+    for (int32_t low : {0, 50, 100, -5}) {
+        converter_->SetProgressInterval(low);
+        EXPECT_EQ(converter_->ProgressInterval(), 100) << low;
+    }
+    converter_->SetProgressInterval(101);
+    EXPECT_EQ(converter_->ProgressInterval(), 101);
+
+    converter_->SetProgressInterval(500);
+    converter_->SetLogLevel(llDebug);
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    EXPECT_EQ(Job(0).reportIntervalAtRun, 500000);
+    EXPECT_EQ(Job(0).logLevelAtRun, 2) << "llDebug on the library scale";
+}
+
+TEST_F(ConverterRun, DefaultsOfTheProperties)
+{
+    EXPECT_EQ(converter_->LogLevel(), llInfo);
+    EXPECT_EQ(converter_->RealVideo34Codec(), rvFFmpeg);
+    EXPECT_EQ(converter_->ThreadPriority(), tpNormal);
+    EXPECT_EQ(converter_->JobCount(), 0);
+    EXPECT_EQ(converter_->LastError(), "");
+}
+
+TEST_F(ConverterRun, OneAtATimeEachJobStartsFromThePreviousTermination)
+{
+    AddJob();
+    AddJob();
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd()) << recorder_.Sequence();
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1+ run2 term2+ end");
+
+    const RunEvent run0 = recorder_.Find("run", 0);
+    EXPECT_NE(run0.thread, mainThread_);
+    EXPECT_EQ(Job(0).startedFrom, mainThread_);
+    EXPECT_EQ(Job(0).ThreadID, run0.thread);
+    for (int32_t index = 0; index < 3; ++index) {
+        const RunEvent run = recorder_.Find("run", index);
+        EXPECT_EQ(recorder_.Find("term", index).thread, run.thread) << "on the job's own thread";
+        if (index > 0) {
+            EXPECT_EQ(Job(index).startedFrom, recorder_.Find("run", index - 1).thread)
+                << "started by the termination of the job before it";
+        }
+    }
+    EXPECT_EQ(recorder_.Find("end", -1).thread, recorder_.Find("run", 2).thread);
+}
+
+TEST_F(ConverterRun, TwoAtATimeTheThirdStartsFromTheFirstToEnd)
+{
+    std::atomic<bool> gate{false};
+    std::atomic<int> running{0};
+    std::atomic<int> mostRunning{0};
+    const auto counted = [&](JobScript script) {
+        return [&, script](ScriptedJob& job) {
+            const int now = ++running;
+            int most = mostRunning;
+            while (now > most && !mostRunning.compare_exchange_weak(most, now)) {
+            }
+            if (script)
+                script(job);
+            --running;
+        };
+    };
+    AddJob(counted(WaitForGateOrStop(gate)));
+    AddJob(counted({}));
+    AddJob(counted({}));
+    converter_->Start(2);
+    EXPECT_EQ(Job(0).startedFrom, mainThread_);
+    EXPECT_EQ(Job(1).startedFrom, mainThread_);
+    ASSERT_TRUE(recorder_.WaitFor([](const std::vector<RunEvent>& events) {
+        for (const RunEvent& event : events)
+            if (event.kind == "term" && event.index == 2)
+                return true;
+        return false;
+    }));
+    EXPECT_EQ(Job(2).startedFrom, recorder_.Find("run", 1).thread);
+    EXPECT_EQ(recorder_.Count("end"), 0) << "job 0 still runs";
+
+    gate = true;
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder_.Count("end"), 1);
+    EXPECT_EQ(recorder_.Events().back().kind, "end");
+    EXPECT_EQ(recorder_.Find("end", -1).thread, recorder_.Find("run", 0).thread);
+    EXPECT_LE(mostRunning, 2);
+}
+
+TEST_F(ConverterRun, EndOfRunIsReportedOnceWhenJobsEndTogether)
+{
+    for (int round = 0; round < 20; ++round) {
+        converter_->Clear();
+        jobs_.clear();
+        RunRecorder recorder;
+        converter_->SetOnTerminate([&](int32_t index, bool finished) {
+            recorder.Add({index < 0 ? "end" : "term", index, finished, CurrentThreadId()});
+        });
+        AddJob();
+        AddJob();
+        AddJob();
+        converter_->Start(3);
+        ASSERT_TRUE(recorder.WaitForEnd());
+        converter_->Clear();  // waits for every worker
+        EXPECT_EQ(recorder.Count("term"), 3);
+        ASSERT_EQ(recorder.Count("end"), 1) << "round " << round << ": " << recorder.Sequence();
+    }
+}
+
+TEST_F(ConverterRun, OnTheMainThreadEachJobRuns100MillisecondsAfterThePreviousStep)
+{
+    TDelayedTaskQueue::Clock::time_point now{};
+    TDelayedTaskQueue queue([&] { return now; });
+    converter_->SetMainThreadScheduler(&queue);
+    AddJob();
+    AddJob();
+    AddJob();
+    converter_->Start(0);
+    EXPECT_EQ(recorder_.Sequence(), "") << "Start returns before any job runs";
+
+    const auto advance = [&](std::chrono::milliseconds step) {
+        now += step;
+        queue.RunDue();
+        return recorder_.Sequence();
+    };
+    EXPECT_EQ(advance(99ms), "");
+    EXPECT_EQ(advance(1ms), "run0 term0+");
+    EXPECT_EQ(advance(99ms), "run0 term0+");
+    EXPECT_EQ(advance(1ms), "run0 term0+ run1 term1+");
+    EXPECT_EQ(advance(100ms), "run0 term0+ run1 term1+ run2 term2+ end");
+    EXPECT_EQ(queue.Pending(), 0u);
+    for (const RunEvent& event : recorder_.Events())
+        EXPECT_EQ(event.thread, mainThread_) << event.kind << event.index;
+    EXPECT_EQ(Job(1).ThreadID, mainThread_);
+}
+
+TEST_F(ConverterRun, ClearDropsAStartScheduledBeforeIt)
+{
+    TDelayedTaskQueue::Clock::time_point now{};
+    TDelayedTaskQueue queue([&] { return now; });
+    converter_->SetMainThreadScheduler(&queue);
+    AddJob();
+    converter_->Start(0);
+    converter_->Clear();
+    jobs_.clear();
+    AddJob();
+    now += 100ms;
+    queue.RunDue();
+    EXPECT_EQ(recorder_.Sequence(), "") << "the new job 0 belongs to no run yet";
+}
+
+TEST_F(ConverterRun, StartWithNoJobsRaisesNothing)
+{
+    converter_->Start(1);
+    converter_->Start(0);  // needs no scheduler when there is nothing to run
+    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(recorder_.Events().empty());
+}
+
+TEST_F(ConverterRun, StartOnTheMainThreadWithoutASchedulerIsRefused)
+{
+    AddJob();
+    EXPECT_THROW(converter_->Start(0), std::logic_error);
+    EXPECT_TRUE(recorder_.Events().empty());
+}
+
+TEST_F(ConverterRun, FirstJobWithoutOutputEndsTheNextStartsThenStartRaises)
+{
+    AddJob({}, false);
+    AddJob();
+    AddJob();
+    std::string sequenceAtError;
+    try {
+        converter_->Start(1);
+        ADD_FAILURE() << "Start raised nothing";
+    } catch (const FFMpegException& error) {
+        sequenceAtError = recorder_.Sequence();
+        EXPECT_STREQ(error.what(), "Must supply at least one output file");
+        EXPECT_EQ(Job(1).startedFrom, mainThread_) << "job 1 was started before the error";
+    }
+    EXPECT_EQ(sequenceAtError.substr(0, 6), "term0-");
+    EXPECT_EQ(recorder_.Find("term", 0).thread, mainThread_);
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    EXPECT_EQ(recorder_.Sequence(), "term0- run1 term1+ run2 term2+ end");
+    EXPECT_EQ(converter_->JobError(0), "Must supply at least one output file");
+    EXPECT_EQ(converter_->JobError(1), "");
+}
+
+TEST_F(ConverterRun, JobWithoutOutputReachedLaterEndsAndTheRunGoesOn)
+{
+    AddJob();
+    AddJob({}, false);
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ term1- run2 term2+ end");
+    EXPECT_EQ(converter_->JobError(1), "Must supply at least one output file");
+}
+
+TEST_F(ConverterRun, AFailingTranscodeIsReportedWithItsReasonAndTheRunGoesOn)
+{
+    RunRecorder logs;
+    converter_->SetOnLog([&](int32_t index, TLogLevel level, const std::string& text) {
+        logs.Add({"log", index, false, CurrentThreadId(), level, text});
+    });
+    AddJob();
+    AddJob(Fail("scripted failure"));
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1- run2 term2+ end");
+    EXPECT_EQ(converter_->JobError(1), "scripted failure");
+    const RunEvent line = logs.Find("log", 1);
+    EXPECT_EQ(line.level, llError);
+    EXPECT_EQ(line.text, "scripted failure");
+}
+
+TEST_F(ConverterRun, StopDuringTheSecondOfThreeEndsItAndStartsNoMore)
+{
+    AddJob();
+    AddJob(WaitForStop);
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForSequence("run0 term0+ run1"));
+    converter_->Stop();
+    ASSERT_TRUE(recorder_.WaitForSequence("run0 term0+ run1 term1-"));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1-") << "no job 2, no end of run";
+    EXPECT_EQ(converter_->JobError(1), "") << "stopped, not failed";
+}
+
+TEST_F(ConverterRun, ClearDuringARunStopsTheJobAndStartsNoOther)
+{
+    AddJob(WaitForStop);
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForSequence("run0"));
+    converter_->Clear();
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0-") << "Clear waited for job 0's end";
+    EXPECT_EQ(converter_->JobCount(), 0);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0-");
+}
+
+TEST_F(ConverterRun, DestroyingTheComponentStopsAndWaitsForItsJobs)
+{
+    AddJob(WaitForStop);
+    AddJob();
+    converter_->Start(2);
+    ASSERT_TRUE(recorder_.WaitFor([](const std::vector<RunEvent>& events) {
+        return events.size() >= 3;  // run0, run1, term1 in some order
+    }));
+    converter_.reset();
+    EXPECT_EQ(recorder_.Count("term"), 2);
+    EXPECT_EQ(recorder_.Count("end"), 1) << "both jobs of the run ended";
+}
+
+TEST_F(ConverterRun, AJobRunsOnlyOnceSoASecondStartReportsNothing)
+{
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd());
+    converter_->Start(1);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ end");
+}
+
+TEST_F(ConverterRun, AddInputFileOfAMissingFileAddsNoJob)
+{
+    EXPECT_EQ(converter_->AddInputFile(dir_.File("missing.mp3")), -1);
+    EXPECT_EQ(converter_->LastError(), dir_.File("missing.mp3") + ": no such file or directory");
+    EXPECT_EQ(converter_->JobCount(), 0);
+    EXPECT_EQ(AddJob(), 0) << "the next free index";
+
+    TInputOptions options;
+    options.FormatName = "nosuchdemuxer";
+    EXPECT_EQ(converter_->AddInputFile(input_, &options), -1);
+    EXPECT_EQ(converter_->LastError(), "Unknown input format: nosuchdemuxer");
+    EXPECT_EQ(converter_->JobCount(), 1);
+    converter_->Clear();
+    EXPECT_EQ(converter_->LastError(), "");
+}
+
+TEST_F(ConverterRun, SetOutputFileReportsRejectedSettingsAndUnwritableFiles)
+{
+    const int32_t index = AddJob({}, false);
+    TOutputOptions options;
+    options.FormatName = "nosuchformat";
+    EXPECT_FALSE(converter_->SetOutputFile(index, dir_.File("a.wav"), &options));
+    EXPECT_EQ(converter_->LastError(), "Unknown output format: nosuchformat");
+
+    EXPECT_FALSE(converter_->SetOutputFile(index, dir_.File("no/such/folder/a.wav")));
+    EXPECT_NE(converter_->LastError().find("no/such/folder/a.wav"), std::string::npos)
+        << converter_->LastError();
+
+    EXPECT_THROW(converter_->SetOutputFile(5, dir_.File("a.wav")), std::out_of_range);
+    EXPECT_THROW(converter_->InputContext(-1), std::out_of_range);
+    EXPECT_EQ(converter_->InputContext(index).FileName, input_);
+    EXPECT_GT(converter_->InputContext(index).Duration, 0);
+}
+
+}  // namespace
+}  // namespace kelvaro::test
