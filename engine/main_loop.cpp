@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "engine/job.h"
@@ -261,6 +262,19 @@ const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
     const int channels = frame.ch_layout.nb_channels;
     if (channels <= 0 || frame.sample_rate <= 0)
         return nullptr;
+    // Grows only; never below what a second of audio used to need.
+    const size_t needed = static_cast<size_t>(frame.nb_samples) * channels * 2;
+    if (DecodeBuffer.size() < std::max<size_t>(needed, 192000))
+        DecodeBuffer.resize(std::max<size_t>(needed, 192000));
+    if (frame.format == AV_SAMPLE_FMT_S16) {
+        // Already what the output paths want (WAV, most PCM): a copy will do.
+        input.ToInterleavedFormat = frame.format;
+        input.ToInterleavedRate = frame.sample_rate;
+        input.ToInterleavedChannels = channels;
+        std::memcpy(DecodeBuffer.data(), frame.data[0], needed);
+        size = static_cast<int>(needed);
+        return DecodeBuffer.data();
+    }
     if (!input.ToInterleaved || input.ToInterleavedFormat != frame.format ||
         input.ToInterleavedRate != frame.sample_rate || input.ToInterleavedChannels != channels) {
         AVChannelLayout layout{};
@@ -280,10 +294,6 @@ const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
         input.ToInterleavedRate = frame.sample_rate;
         input.ToInterleavedChannels = channels;
     }
-    // Grows only; never below what a second of audio used to need.
-    const size_t needed = static_cast<size_t>(frame.nb_samples) * channels * 2;
-    if (DecodeBuffer.size() < std::max<size_t>(needed, 192000))
-        DecodeBuffer.resize(std::max<size_t>(needed, 192000));
     uint8_t* out = DecodeBuffer.data();
     const int converted = swresample.swr_convert(
         input.ToInterleaved.get(), &out, static_cast<int>(DecodeBuffer.size() / (2 * channels)),
