@@ -1,0 +1,60 @@
+// One conversion through the engine job, as the converter sets it up for its two targets.
+// Usage: bench_engine_run INPUT OUTPUT   (OUTPUT .wma: wmav2 at 128 kbit/s; .wav: PCM)
+// Prints "seconds=<wall time> cpu=<processor time> maxrss_kb=<peak resident memory>".
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "engine/job.h"
+#include "medialib/media_loader.h"
+
+int main(int argc, char** argv)
+{
+    using namespace kelvaro;
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s INPUT OUTPUT\n", argv[0]);
+        return 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    if (!LoadMediaLibraries(ProgramLibraryFolder(), true)) {
+        std::fprintf(stderr, "%s\n", LoadError().c_str());
+        return 1;
+    }
+    std::mutex codecLock;
+    TCustomFFmpegHlpr job(codecLock);
+    job.Reset();
+    job.SetLogLevel(-1);
+    if (!job.OpenInputFile(argv[1])) {
+        std::fprintf(stderr, "%s\n", job.LastError.c_str());
+        return 1;
+    }
+    job.VideoDisable = 1;
+    if (std::strstr(argv[2], ".wma")) {
+        job.SetAudioCodec("wmav2");
+        job.SetOption("ab", "128000");
+    } else {
+        job.SetOutputFormat("wav");
+    }
+    if (!job.OpenOutputFile(argv[2])) {
+        std::fprintf(stderr, "%s\n", job.LastError.c_str());
+        return 1;
+    }
+    try {
+        job.StartTranscode(false, tpNormal);
+    } catch (const FFMpegException& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                       usage.ru_stime.tv_usec / 1e6;
+    std::printf("seconds=%.4f cpu=%.4f maxrss_kb=%ld\n", seconds, cpu, usage.ru_maxrss);
+    return job.Finished ? 0 : 1;
+}
