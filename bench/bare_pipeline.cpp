@@ -3,14 +3,14 @@
 // Usage: bench_bare_pipeline INPUT OUTPUT   (OUTPUT .wma: wmav2 at 128 kbit/s; .wav: PCM)
 // Prints "seconds=<wall time> cpu=<processor time> maxrss_kb=<peak resident memory>".
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "bench/measurement.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -174,12 +174,6 @@ int main(int argc, char** argv)
     av_frame_free(&decoded);
     av_packet_free(&packet);
 
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec / 1e6;
-    std::printf("seconds=%.4f cpu=%.4f maxrss_kb=%ld\n", seconds, cpu, usage.ru_maxrss);
+    kelvaro::bench::PrintMeasurement(start);
     return 0;
 }

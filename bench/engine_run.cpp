@@ -2,13 +2,12 @@
 // Usage: bench_engine_run INPUT OUTPUT   (OUTPUT .wma: wmav2 at 128 kbit/s; .wav: PCM)
 // Prints "seconds=<wall time> cpu=<processor time> maxrss_kb=<peak resident memory>".
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "bench/measurement.h"
 #include "engine/job.h"
 #include "medialib/media_loader.h"
 
@@ -49,12 +48,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec / 1e6;
-    std::printf("seconds=%.4f cpu=%.4f maxrss_kb=%ld\n", seconds, cpu, usage.ru_maxrss);
+    kelvaro::bench::PrintMeasurement(start);
     return job.Finished ? 0 : 1;
 }
