@@ -556,6 +556,40 @@ TEST_F(Transcode, ATextSubtitleStreamIsCarriedIntoMatroska)
               std::string::npos);
 }
 
+TEST_F(Transcode, VideoSetUpSizesTheEncodeBufferAndRefusesReEncodingForNow)
+{
+    VideoSpec video;
+    video.width = 720;
+    video.height = 576;
+    video.seconds = 0.4;
+    const std::string mpg = MakeMpegPs(File("dvd.mpg"), video, Tone(48000, 2, 0.4));
+    Conversion copy(lock_);
+    ASSERT_TRUE(copy.Job().OpenInputFile(mpg));
+    copy.Job().SetVideoCodec("copy");
+    copy.Job().SetAudioCodec("copy");
+    ASSERT_TRUE(copy.Job().OpenOutputFile(File("copy.mpg")));
+    ASSERT_TRUE(copy.Run()) << copy.error;
+    EXPECT_EQ(copy.Job().EncodeBufferSize, 1658880);
+
+    // Two-pass statistics are read (pass 2) before anything else can fail.
+    Conversion secondPass(lock_);
+    ASSERT_TRUE(secondPass.Job().OpenInputFile(mpg));
+    secondPass.Job().PassNumber = 2;
+    secondPass.Job().PassLogBaseName = File("stats");
+    ASSERT_TRUE(secondPass.Job().OpenOutputFile(File("pass2.mpg")));
+    EXPECT_FALSE(secondPass.Run());
+    EXPECT_EQ(secondPass.error, "creat open fail: " + File("stats") + "-0.log");
+
+    Conversion reEncode(lock_);
+    ASSERT_TRUE(reEncode.Job().OpenInputFile(mpg));
+    ASSERT_TRUE(reEncode.Job().OpenOutputFile(File("again.mpg")));
+    EXPECT_FALSE(reEncode.Run());
+    EXPECT_EQ(reEncode.error.rfind("Video re-encoding is not supported yet (output stream #0.0)", 0),
+              0u)
+        << reEncode.error;
+    EXPECT_FALSE(fs::exists(File("again.mpg")));
+}
+
 // 16-bit PCM in Matroska whose timestamps jump forward by `jumpSeconds` after the first
 // `before` seconds; `seconds` of audio in all.
 std::string MakeMkaWithJump(const std::string& path, double seconds, double before,
