@@ -144,8 +144,8 @@ TInputDescription TCustomAVConverter::InputContext(int32_t index) const
 std::string TCustomAVConverter::JobError(int32_t index) const
 {
     std::lock_guard events(EventLock);
-    const TFFmpegHlpr& job = jobs_.Items(index);
-    return !job.TranscodeError.empty() ? job.TranscodeError : job.StartError;
+    const auto error = jobErrors_.find(index);
+    return error == jobErrors_.end() ? std::string() : error->second;
 }
 
 void TCustomAVConverter::Start(int32_t parallelism)
@@ -227,9 +227,10 @@ void TCustomAVConverter::StartJob(int32_t index)
             job.ThreadID = CurrentThreadId();
         job.StartTranscode(threaded, ThreadPriority());
     } catch (const std::exception& error) {
+        // A refused start; a failed synchronous run was recorded by its termination.
         std::lock_guard events(EventLock);
         if (job.TranscodeError.empty())
-            job.StartError = error.what();
+            jobErrors_[index] = error.what();
         throw;
     }
 }
@@ -255,6 +256,8 @@ void TCustomAVConverter::Clear()
     // Not under EventLock: each destruction waits for a worker that may be raising an event.
     jobs_.Clear();
     lastError_.clear();
+    std::lock_guard events(EventLock);
+    jobErrors_.clear();
 }
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
@@ -284,6 +287,9 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
 {
     std::lock_guard registry(ConverterRegistry().Mutex());
     std::lock_guard events(EventLock);
+    // Kept here, so that handlers can ask for it while Clear has the job out of the list.
+    if (!job.TranscodeError.empty())
+        jobErrors_[job.Index] = job.TranscodeError;
     if (const auto handler = onTerminate_)
         (*handler)(job.Index, job.Finished);
     ++finishedCount_;

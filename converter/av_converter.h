@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,7 +67,8 @@ public:
     // The job's first input as it was opened; std::out_of_range for an index out of range.
     TInputDescription InputContext(int32_t index) const;
     // Why job `index` failed: the failure that ended its transcode, or why it could not
-    // start; empty when neither. Read it inside the job's OnTerminate or later.
+    // start; empty when neither (or for no such job). Known from the job's OnTerminate on,
+    // also while Clear destroys the jobs, until Clear returns.
     std::string JobError(int32_t index) const;
 
     // Runs every job: at most `parallelism` at once in worker threads, each termination
@@ -167,6 +169,8 @@ private:
     bool runEndReported_ = false;
     // Changes with Clear, so that a start scheduled before it never runs after it.
     uint64_t generation_ = 0;
+    // Failure texts by job index.
+    std::map<int32_t, std::string> jobErrors_;
 };
 
 class TLumoAVConverter final : public TCustomAVConverter {

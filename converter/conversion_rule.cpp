@@ -84,7 +84,8 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
 }
 
 TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
-                                TTargetFormat format, std::string& outputFolder)
+                                TTargetFormat format, std::string& outputFolder,
+                                const std::string& extraOptions)
 {
     outputFolder = FolderWithSeparator(outputFolder);
     TConversionJob job;
@@ -93,8 +94,9 @@ TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string
     if (job.Index < 0)
         return job;
     job.OutputFileName = OutputFileName(outputFolder, inputFileName, TargetExtension(format));
-    const TOutputOptions outputOptions =
+    TOutputOptions outputOptions =
         ConversionOutputOptions(format, job.OutputFileName, converter.InputContext(job.Index));
+    outputOptions.ExtraOptions = extraOptions;
     job.OutputSet = converter.SetOutputFile(job.Index, job.OutputFileName, &outputOptions);
     return job;
 }

@@ -41,8 +41,10 @@ struct TConversionJob {
 };
 
 // Adds `inputFileName` to `converter` with its output in `outputFolder`, which gains its
-// trailing '/' here. The media libraries must be loaded.
+// trailing '/' here. `extraOptions` ("name=value" lines) go before the rule's own settings,
+// which therefore win. The media libraries must be loaded.
 TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
-                                TTargetFormat format, std::string& outputFolder);
+                                TTargetFormat format, std::string& outputFolder,
+                                const std::string& extraOptions = {});
 
 }  // namespace kelvaro

@@ -41,9 +41,6 @@ public:
     // started. Written before the worker runs anything, read by log dispatch on any thread.
     std::atomic<uint32_t> ThreadID{0};
     TInputDescription Input;
-    // Why the component could not start the job, empty otherwise. Guarded by the component's
-    // EventLock.
-    std::string StartError;
 
 protected:
     void WorkerThreadCreated(uint32_t threadId) override;

@@ -258,6 +258,24 @@ TEST_F(ConverterRun, ClearDuringARunStopsTheJobAndStartsNoOther)
     EXPECT_EQ(recorder_.Sequence(), "run0 term0-");
 }
 
+TEST_F(ConverterRun, TheFailureIsKnownInsideTheTerminationAlsoDuringClear)
+{
+    std::string errorSeen = "none";
+    converter_->SetOnTerminate([&](int32_t index, bool) {
+        if (index == 0)
+            errorSeen = converter_->JobError(index);
+    });
+    AddJob([](ScriptedJob& job) {
+        WaitForStop(job);
+        throw FFMpegException("failed while stopping");
+    });
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForSequence("run0"));
+    converter_->Clear();
+    EXPECT_EQ(errorSeen, "failed while stopping");
+    EXPECT_EQ(converter_->JobError(0), "") << "Clear forgets the jobs";
+}
+
 TEST_F(ConverterRun, DestroyingTheComponentStopsAndWaitsForItsJobs)
 {
     AddJob(WaitForStop);
