@@ -1,24 +1,40 @@
-// The command-line front end. Until the converter exists it proves the binding: it loads the
-// media libraries and reports what it bound.
+// kelvaro: converts audio files (and the audio of video files) to WMA or WAV.
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
-#include "medialib/media_loader.h"
+#include "cli/batch_conversion.h"
+#include "cli/command_line.h"
+#include "cli/interrupt_watch.h"
+#include "cli/summary.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    using namespace kelvaro;
-    if (!LoadMediaLibraries(ProgramLibraryFolder(), true)) {
-        std::fprintf(stderr, "%s\n", LoadError().c_str());
-        return 1;
+    using namespace kelvaro::cli;
+    TCommandLine command;
+    try {
+        command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const TUsageError& error) {
+        std::fprintf(stderr, "kelvaro: %s\n\n%s", error.what(), UsageText().c_str());
+        return kExitUsage;
     }
-    size_t total = 0;
-    for (const MediaLibrary* library : DefaultMediaLibraries().bindOrder) {
-        std::printf("%-22s %3zu functions  %s\n", library->FileName().c_str(),
-                    library->FunctionCount(), library->LoadedPath().c_str());
-        total += library->FunctionCount();
+    if (command.Help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitConverted;
     }
-    std::printf("bound %zu functions from %zu libraries\n", total,
-                DefaultMediaLibraries().bindOrder.size());
-    return 0;
+
+    // Before any other thread exists.
+    TInterruptWatch interrupt;
+    TConsole console;
+    console.terminal = isatty(fileno(stdout)) != 0;
+    try {
+        return RunBatch(command, console, [&] { return interrupt.Requested(); });
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelvaro: %s\n", error.what());
+        return kExitFailed;
+    }
 }

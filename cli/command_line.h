@@ -1,0 +1,40 @@
+#pragma once
+// The command line of `kelvaro`: what to convert, to which format, where, how many at once.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "converter/conversion_rule.h"
+#include "engine/logging.h"
+
+namespace kelvaro::cli {
+
+struct TCommandLine {
+    TTargetFormat Format = TTargetFormat::Wma;
+    std::string OutputFolder;  // empty: the default folder
+    int Jobs = 1;              // 0: one per processor core
+    TLogLevel LogLevel = llError;
+    std::string OptionText;  // the --option pairs, one "NAME=VALUE" line each
+    std::vector<std::string> Files;
+    bool Help = false;
+};
+
+// A command line that cannot be run; its text says why.
+class TUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// `arguments` without the program name. Raises TUsageError.
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+std::string UsageText();
+
+// $KELVARO_DEFAULT_FOLDER when set, else $HOME/Kelvaro/; empty when neither can be found.
+std::string DefaultOutputFolder(const char* defaultFolder, const char* home);
+
+// Jobs to run at once: `jobs`, or the number of processor cores for 0.
+int ParallelJobs(int jobs);
+
+}  // namespace kelvaro::cli

@@ -1,0 +1,60 @@
+#include "cli/summary.h"
+
+#include <algorithm>
+
+namespace kelvaro::cli {
+namespace {
+
+TFileState FinalState(const TFileStatus& status, bool interrupted)
+{
+    if (status.State == TFileState::Waiting || status.State == TFileState::Converting)
+        return interrupted ? TFileState::Stopped : TFileState::Failed;
+    return status.State;
+}
+
+}  // namespace
+
+std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted)
+{
+    int done = 0, failed = 0, stopped = 0;
+    std::string lines;
+    for (const TFileStatus& status : files) {
+        const TFileState state = FinalState(status, interrupted);
+        switch (state) {
+        case TFileState::Done:
+            ++done;
+            lines += "  done     " + status.Input + " -> " + status.Output + "\n";
+            break;
+        case TFileState::Stopped:
+            ++stopped;
+            lines += "  stopped  " + status.Input + "\n";
+            break;
+        default:
+            ++failed;
+            lines += "  failed   " + status.Input + "\n";
+            lines += "           reason: " +
+                     (status.Reason.empty() ? std::string("the file was not converted")
+                                            : status.Reason) +
+                     "\n";
+            break;
+        }
+    }
+    std::string heading = "Summary: " + std::to_string(files.size()) +
+                          (files.size() == 1 ? " file: " : " files: ") + std::to_string(done) +
+                          " done, " + std::to_string(failed) + " failed";
+    if (stopped > 0)
+        heading += ", " + std::to_string(stopped) + " stopped";
+    return heading + "\n" + lines;
+}
+
+int ExitStatus(const std::vector<TFileStatus>& files, bool interrupted)
+{
+    if (interrupted)
+        return kExitInterrupted;
+    const bool allDone = std::all_of(files.begin(), files.end(), [](const TFileStatus& status) {
+        return status.State == TFileState::Done;
+    });
+    return allDone ? kExitConverted : kExitFailed;
+}
+
+}  // namespace kelvaro::cli
