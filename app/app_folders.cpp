@@ -1,0 +1,52 @@
+#include "app/app_folders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "converter/conversion_rule.h"
+#include "medialib/media_loader.h"
+
+namespace kelvaro::app {
+namespace {
+
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string HomeFolder()
+{
+    std::string home = Environment("HOME");
+    if (home.empty()) {
+        // A session started without HOME (a service, sudo -H less) still has a home.
+        if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+            home = entry->pw_dir;
+    }
+    return home.empty() ? "/tmp" : home;
+}
+
+}  // namespace
+
+TAppFolders AppFoldersFromEnvironment()
+{
+    TAppFolders folders;
+    const std::string home = FolderWithSeparator(HomeFolder());
+
+    const std::string defaultFolder = Environment("KELVARO_DEFAULT_FOLDER");
+    folders.DefaultFolder =
+        FolderWithSeparator(defaultFolder.empty() ? home + "Kelvaro" : defaultFolder);
+
+    // The base directory rules say a relative value is to be ignored.
+    const std::string configHome = Environment("XDG_CONFIG_HOME");
+    folders.ConfigFolder = configHome.empty() || configHome.front() != '/'
+                               ? home + ".config/kelvaro/"
+                               : FolderWithSeparator(configHome) + "kelvaro/";
+
+    folders.ProgramFolder = ProgramFolder();
+    return folders;
+}
+
+}  // namespace kelvaro::app

@@ -1,0 +1,29 @@
+#pragma once
+// Where the window finds and keeps its files on a Linux desktop.
+
+#include <string>
+
+namespace kelvaro::app {
+
+struct TAppFolders {
+    // The fallback output folder, with a trailing '/'.
+    std::string DefaultFolder;
+    // The folder of Path.ini and of the window's own settings, with a trailing '/'. It may not
+    // exist yet; writers create it.
+    std::string ConfigFolder;
+    // The folder holding the program, help.htm and the media library folder "Lib", with a
+    // trailing '/'.
+    std::string ProgramFolder;
+
+    std::string PathIniFile() const { return ConfigFolder + "Path.ini"; }
+    // Window placement, format choice and last opened folder; kept apart from Path.ini, which
+    // holds the output folder alone.
+    std::string WindowIniFile() const { return ConfigFolder + "Kelvaro.ini"; }
+};
+
+// DefaultFolder: $KELVARO_DEFAULT_FOLDER when set, else $HOME/Kelvaro/.
+// ConfigFolder: $XDG_CONFIG_HOME/kelvaro/ when that is an absolute path, else
+// $HOME/.config/kelvaro/. ProgramFolder: the running program's folder.
+TAppFolders AppFoldersFromEnvironment();
+
+}  // namespace kelvaro::app

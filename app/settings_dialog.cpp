@@ -1,0 +1,110 @@
+#include "app/settings_dialog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+
+#include "app/main_window.h"
+#include "app/path_ini.h"
+#include "app/platform_services.h"
+
+namespace kelvaro::app {
+
+TFset::TFset(TForm1& form, TPlatformServices& services)
+    : QDialog(&form), form_(form), services_(services)
+{
+    setObjectName(QStringLiteral("Fset"));
+    setWindowTitle(QStringLiteral(" Settings"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(321, 247);
+
+    spSkinPageControl1 = new QTabWidget(this);
+    spSkinPageControl1->setObjectName(QStringLiteral("spSkinPageControl1"));
+    spSkinPageControl1->setGeometry(16, 16, 289, 177);
+    auto* page = new QWidget(spSkinPageControl1);
+    page->setObjectName(QStringLiteral("spSkinTabSheet1"));
+    spSkinPageControl1->addTab(page, QStringLiteral("Output Path"));
+
+    auto* label = new QLabel(QStringLiteral("Please click button to change path"), page);
+    label->setObjectName(QStringLiteral("spSkinStdLabel1"));
+    label->move(16, 24);
+    label->adjustSize();
+
+    const auto button = [](QWidget* parent, const char* name, const char* text, int x, int y,
+                           int w, int h) {
+        auto* b = new QPushButton(QString::fromLatin1(text), parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(x, y, w, h);
+        b->setAutoDefault(false);
+        return b;
+    };
+    spSkinButton3 = button(page, "spSkinButton3", "Browse", 208, 24, 59, 21);
+    spSkinEdit1 = new QLineEdit(page);
+    spSkinEdit1->setObjectName(QStringLiteral("spSkinEdit1"));
+    spSkinEdit1->setGeometry(16, 56, 257, 20);
+    spSkinButton4 = button(page, "spSkinButton4", "Save as default", 16, 112, 113, 25);
+    spSkinButton1 = button(this, "spSkinButton1", "OK", 144, 208, 75, 25);
+    spSkinButton2 = button(this, "spSkinButton2", "Cancel", 232, 208, 75, 25);
+    spSkinButton1->setDefault(true);
+
+    connect(spSkinButton1, &QPushButton::clicked, this, &TFset::spSkinButton1Click);
+    connect(spSkinButton2, &QPushButton::clicked, this, &TFset::spSkinButton2Click);
+    connect(spSkinButton3, &QPushButton::clicked, this, &TFset::spSkinButton3Click);
+    connect(spSkinButton4, &QPushButton::clicked, this, &TFset::spSkinButton4Click);
+
+    FormCreate();
+}
+
+void TFset::FormCreate()
+{
+    StartFolder_ = form_.OutputFolder();
+    const std::string stored = ReadStoredPath(form_.Folders().PathIniFile(), "Output");
+    spSkinEdit1->setText(stored == kNoCode ? StartFolder_
+                                           : QFile::decodeName(QByteArray::fromStdString(stored)));
+}
+
+void TFset::showEvent(QShowEvent* event)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
+}
+
+void TFset::spSkinButton1Click()
+{
+    form_.SetOutputFolder(spSkinEdit1->text());
+    accept();
+}
+
+void TFset::spSkinButton2Click()
+{
+    reject();
+}
+
+void TFset::spSkinButton3Click()
+{
+    if (const auto folder = services_.BrowseForFolder(this))
+        spSkinEdit1->setText(*folder);
+}
+
+void TFset::spSkinButton4Click()
+{
+    const QString text = spSkinEdit1->text();
+    if (text.isEmpty())
+        return;
+    const TAppFolders& folders = form_.Folders();
+    const QString iniFile = QFile::decodeName(QByteArray::fromStdString(folders.PathIniFile()));
+    const bool written =
+        QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.ConfigFolder))) &&
+        TIniFile(folders.PathIniFile()).WriteString("Output", "Path", QFile::encodeName(text).toStdString());
+    if (!written)
+        services_.ShowError(this, QStringLiteral("Unable to write to %1").arg(iniFile));
+}
+
+}  // namespace kelvaro::app

@@ -1,0 +1,51 @@
+#pragma once
+// The settings dialog (uset): the output folder for this session (OK) and the stored default
+// (Save as default). Created once after the main window and only ever hidden, so text left in
+// it when it was closed is there again the next time.
+//
+// User-interface thread only.
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace kelvaro::app {
+
+class TForm1;
+class TPlatformServices;
+
+class TFset final : public QDialog {
+    Q_OBJECT
+public:
+    // Owned by `form`, whose settings file it reads and writes. `services` must outlive it.
+    TFset(TForm1& form, TPlatformServices& services);
+
+    // The main window's output folder when the dialog was created.
+    QString StartFolder() const { return StartFolder_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void spSkinButton1Click();  // OK
+    void spSkinButton2Click();  // Cancel
+    void spSkinButton3Click();  // Browse
+    void spSkinButton4Click();  // Save as default
+
+    TForm1& form_;
+    TPlatformServices& services_;
+    QString StartFolder_;
+
+    QTabWidget* spSkinPageControl1 = nullptr;
+    QPushButton* spSkinButton1 = nullptr;
+    QPushButton* spSkinButton2 = nullptr;
+    QPushButton* spSkinButton3 = nullptr;
+    QPushButton* spSkinButton4 = nullptr;
+    QLineEdit* spSkinEdit1 = nullptr;
+};
+
+}  // namespace kelvaro::app
