@@ -1,0 +1,495 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+#include <filesystem>
+#include <thread>
+
+#include "app/path_ini.h"
+#include "support/test_support.h"
+#include "window_harness.h"
+
+namespace kelvaro::test {
+namespace {
+
+using namespace std::chrono_literals;
+using app::fcName;
+using app::fcPath;
+using app::fcSize;
+using app::fcStats;
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override { LoadMediaLibrariesForTest(); }
+
+    // Converts the listed files and waits for the end of the run.
+    void ConvertAndWait(Window& window)
+    {
+        window.Button("spSkinButton9")->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Idle(); })) << window.Tips()->text().toStdString();
+    }
+
+    fixtures::TempDir root;
+    FakeServices services;
+    app::TAppFolders folders = TestFolders(root);
+};
+
+TEST_F(MainWindowTest, StartsIdleWithItsControlsInPlace)
+{
+    Window window(services, folders);
+    app::TForm1& form = *window.form;
+    EXPECT_EQ(form.windowTitle(), " Kelvaro V2.0");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Kelvaro V2.0");
+    EXPECT_EQ(form.size(), QSize(610, 413));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    const struct {
+        const char* name;
+        const char* text;
+        QRect geometry;
+        bool enabled;
+    } buttons[] = {
+        {"spSkinButton1", "Add", {24, 24, 75, 25}, true},
+        {"spSkinButton2", "Remove", {120, 24, 75, 25}, true},
+        {"spSkinButton3", "Clean", {216, 24, 75, 25}, true},
+        {"spSkinButton4", "Settings", {312, 24, 75, 25}, true},
+        {"spSkinButton5", "Help", {520, 24, 75, 25}, true},
+        {"spSkinButton8", "Stop", {448, 352, 65, 25}, false},
+        {"spSkinButton9", "Convert", {528, 352, 65, 25}, true},
+    };
+    for (const auto& expected : buttons) {
+        QPushButton* button = window.Button(expected.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), expected.text) << expected.name;
+        EXPECT_EQ(button->geometry(), expected.geometry) << expected.name;
+        EXPECT_EQ(button->isEnabled(), expected.enabled) << expected.name;
+    }
+
+    QTreeWidget* list = window.List();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->parentWidget()->geometry(), QRect(24, 64, 569, 265));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    ASSERT_EQ(list->columnCount(), 4);
+    const QStringList headers{"Name", "Size", "Stats", "Path"};
+    const int widths[] = {150, 100, 100, 180};
+    for (int column = 0; column < 4; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), headers[column]);
+        EXPECT_EQ(list->columnWidth(column), widths[column]);
+    }
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    QProgressBar* gauge = window.Gauge();
+    EXPECT_EQ(gauge->geometry(), QRect(24, 328, 569, 6));
+    EXPECT_EQ(gauge->minimum(), 0);
+    EXPECT_EQ(gauge->maximum(), 100);
+    EXPECT_EQ(gauge->value(), 100);
+    EXPECT_FALSE(gauge->isTextVisible());
+
+    QComboBox* combo = window.Combo();
+    EXPECT_EQ(combo->geometry(), QRect(24, 352, 193, 21));
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), "  WMA  (*.wma)");
+    EXPECT_EQ(combo->itemText(1), "  WAV  (*.wav)");
+    EXPECT_EQ(combo->currentIndex(), 0);
+
+    EXPECT_EQ(window.Tips()->geometry(), QRect(0, 392, 610, 21));
+    EXPECT_TRUE(window.Tips()->text().isEmpty());
+    EXPECT_EQ(form.OutputFolder(), Q(folders.DefaultFolder));
+    EXPECT_TRUE(form.LastOpenFolder().isEmpty());
+}
+
+TEST_F(MainWindowTest, AddListsPickedFilesWithTheirSizes)
+{
+    const QStringList files{
+        Q(fixtures::MakeRawFile(root.File("empty.mp3"), "")),
+        Q(fixtures::MakeRawFile(root.File("small.mp3"), std::string(500, 'a'))),
+        Q(fixtures::MakeRawFile(root.File("kilo.mp3"), std::string(1024, 'a'))),
+        Q(fixtures::MakeRawFile(root.File("under.mp3"), std::string(1048575, 'a'))),
+        Q(fixtures::MakeRawFile(root.File("mega.mp3"), std::string(1048576, 'a'))),
+        Q(root.File("missing.mp3")),
+    };
+    Window window(services, folders);
+
+    services.nextFiles.clear();
+    window.Button("spSkinButton1")->click();
+    EXPECT_EQ(window.List()->topLevelItemCount(), 0) << "a cancelled dialog adds nothing";
+    EXPECT_TRUE(window.form->LastOpenFolder().isEmpty());
+
+    window.Add(services, files);
+    EXPECT_EQ(window.Column(fcName), (QStringList{"empty.mp3", "small.mp3", "kilo.mp3",
+                                                  "under.mp3", "mega.mp3", "missing.mp3"}));
+    EXPECT_EQ(window.Column(fcSize),
+              (QStringList{"0KB", "1KB", "1KB", "1023KB", "2MB", "1KB"}));
+    EXPECT_EQ(window.Column(fcStats), QStringList(6, QString()));
+    EXPECT_EQ(window.Column(fcPath), files);
+    EXPECT_EQ(window.Tips()->text(), "      Done");
+    EXPECT_EQ(window.form->LastOpenFolder(), Q(root.Path() + "/"));
+    EXPECT_TRUE(services.lastFilter.startsWith("Audio Files (*.wav *.au *.aiff *.mp3"));
+    EXPECT_TRUE(services.lastFilter.endsWith(";;All Files(*.*) (*)"));
+    EXPECT_EQ(services.lastSelectedFilter, services.lastFilter.section(";;", 0, 0));
+
+    // The dialog opens where the last files came from; a file picked again gets a second row.
+    window.Add(services, {files[1]});
+    EXPECT_EQ(services.lastInitialFolder, Q(root.Path() + "/"));
+    EXPECT_EQ(window.List()->topLevelItemCount(), 7);
+
+    // Remove takes the selected rows, Clean all of them; neither without rows to act on.
+    window.Button("spSkinButton2")->click();
+    EXPECT_EQ(window.List()->topLevelItemCount(), 7) << "nothing selected";
+    window.List()->topLevelItem(0)->setSelected(true);
+    window.List()->topLevelItem(6)->setSelected(true);
+    window.Button("spSkinButton2")->click();
+    EXPECT_EQ(window.Column(fcName),
+              (QStringList{"small.mp3", "kilo.mp3", "under.mp3", "mega.mp3", "missing.mp3"}));
+    window.Button("spSkinButton3")->click();
+    EXPECT_EQ(window.List()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, DroppedFilesAndFoldersAddTheirAudioFiles)
+{
+    std::filesystem::create_directories(root.File("album/disc2"));
+    const std::string loose = fixtures::MakeRawFile(root.File("loose.ogg"), "x");
+    fixtures::MakeRawFile(root.File("album/02 b.MP3"), "x");
+    fixtures::MakeRawFile(root.File("album/01 a.flac"), "x");
+    fixtures::MakeRawFile(root.File("album/cover.jpg"), "x");
+    fixtures::MakeRawFile(root.File("album/disc2/03 c.wav"), "x");
+    Window window(services, folders);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Q(loose)), QUrl::fromLocalFile(Q(root.File("album")))});
+    // As the file manager does it: the window must take the drag before it gets the drop.
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.form.get(), &drop);
+
+    EXPECT_EQ(window.Column(fcName), (QStringList{"loose.ogg", "01 a.flac", "02 b.MP3", "03 c.wav"}));
+    EXPECT_EQ(window.Column(fcSize), QStringList(4, "1KB"));
+    EXPECT_EQ(window.Tips()->text(), "      Done");
+}
+
+TEST_F(MainWindowTest, ConvertsToWmaAndOpensTheOutputFolderOnce)
+{
+    fixtures::AudioSpec spec;
+    spec.seconds = 1.5;
+    const std::string wav = fixtures::MakeWav(root.File("tone.wav"), spec);
+    const std::string mp3 = fixtures::MakeMp3(root.File("song.mp3"), spec);
+    Window window(services, folders);
+    window.Add(services, {Q(wav), Q(mp3)});
+
+    ConvertAndWait(window);
+
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%"}));
+    EXPECT_EQ(window.Tips()->text(), "   Done ");
+    EXPECT_EQ(window.Gauge()->value(), window.Gauge()->maximum());
+    EXPECT_EQ(window.form->OutputFolder(), Q(folders.DefaultFolder));
+    EXPECT_EQ(services.opened, QStringList{Q(folders.DefaultFolder)});
+    EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join('\n').toStdString();
+    EXPECT_TRUE(window.form->RunProblems().empty());
+
+    for (const char* name : {"tone.wma", "song.wma"}) {
+        const std::string output = folders.DefaultFolder + name;
+        const fixtures::MediaInfo info = fixtures::Probe(output);
+        ASSERT_EQ(info.streams.size(), 1u) << name;
+        EXPECT_EQ(info.streams[0].codec, "wmav2");
+        EXPECT_EQ(info.streams[0].sampleRate, 44100);
+        EXPECT_EQ(info.streams[0].channels, 2);
+        const fixtures::DecodedAudio audio = fixtures::DecodeAudio(output);
+        EXPECT_NEAR(static_cast<double>(audio.Frames()) / audio.sampleRate, 1.5, 0.1) << name;
+    }
+}
+
+TEST_F(MainWindowTest, ConvertsToWavSampleForSampleIntoANewFolder)
+{
+    fixtures::AudioSpec spec;
+    spec.seconds = 1.0;
+    spec.channels = 1;
+    spec.sampleRate = 22050;
+    const std::string flac = fixtures::MakeFlac(root.File("voice.flac"), spec);
+    Window window(services, folders);
+    window.Combo()->setCurrentIndex(1);
+    // No trailing separator: Convert adds it before naming the output.
+    window.form->SetOutputFolder(Q(root.File("wav out")));
+    window.Add(services, {Q(flac)});
+
+    ConvertAndWait(window);
+
+    EXPECT_EQ(window.Column(fcStats), QStringList{"100%"});
+    EXPECT_EQ(window.form->OutputFolder(), Q(root.File("wav out/")));
+    EXPECT_EQ(services.opened, QStringList{Q(root.File("wav out/"))});
+    const std::string output = root.File("wav out/voice.wav");
+    const fixtures::MediaInfo info = fixtures::Probe(output);
+    ASSERT_EQ(info.streams.size(), 1u);
+    EXPECT_EQ(info.streams[0].codec, "pcm_s16le");
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(output);
+    EXPECT_EQ(audio.sampleRate, 22050);
+    EXPECT_EQ(audio.channels, 1);
+    EXPECT_EQ(audio.samples, fixtures::GenerateSamples(spec));
+}
+
+TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
+{
+    const std::string first = MakeTone(root, "first.wav", 1.0);
+    const std::string garbage = fixtures::MakeRawFile(root.File("garbage.mp3"), std::string(3000, 'z'));
+    const std::string third = MakeTone(root, "third.wav", 1.0);
+    Window window(services, folders);
+    UsePacedJobs(*window.form, 10ms);
+    window.Add(services, {Q(first), Q(garbage), Q(third)});
+
+    window.Button("spSkinButton9")->click();
+    // Rebuilt from the jobs, so that row n is job n again.
+    EXPECT_EQ(window.Column(fcName), (QStringList{"first.wav", "third.wav"}));
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"-", "-"}));
+    EXPECT_EQ(window.Column(fcSize), (QStringList{"172KB", "172KB"}));
+    EXPECT_EQ(window.Tips()->text(), "    Please Wait.....");
+    EXPECT_FALSE(window.Button("spSkinButton9")->isEnabled());
+    EXPECT_TRUE(window.Button("spSkinButton8")->isEnabled());
+
+    QStringList tips;
+    ASSERT_TRUE(WaitUntil([&] {
+        if (tips.isEmpty() || tips.back() != window.Tips()->text())
+            tips << window.Tips()->text();
+        return window.Idle();
+    }));
+    EXPECT_TRUE(std::any_of(tips.begin(), tips.end(), [](const QString& text) {
+        return text.startsWith("   File: 2 of 2         Completed: ") && text.endsWith("      third.wav");
+    })) << tips.join('\n').toStdString();
+
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%"}));
+    // The run went well for what it had, but must not read as if every file made it.
+    EXPECT_TRUE(window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
+        << window.Tips()->text().toStdString();
+    ASSERT_EQ(window.form->RunProblems().size(), 1u);
+    EXPECT_EQ(window.form->RunProblems()[0].first, Q(garbage));
+    EXPECT_FALSE(window.form->RunProblems()[0].second.isEmpty());
+    EXPECT_TRUE(window.Tips()->toolTip().startsWith(Q(garbage) + ": "));
+    EXPECT_EQ(services.opened.size(), 1);
+}
+
+TEST_F(MainWindowTest, NothingAcceptedEndsTheRunAtOnceAndSaysWhy)
+{
+    const std::string garbage = fixtures::MakeRawFile(root.File("garbage.wav"), "not audio");
+    Window window(services, folders);
+    window.Add(services, {Q(garbage), Q(root.File("gone.mp3"))});
+
+    window.Button("spSkinButton9")->click();
+
+    EXPECT_EQ(window.List()->topLevelItemCount(), 0);
+    EXPECT_TRUE(window.Idle());
+    EXPECT_TRUE(window.Tips()->text().startsWith("    Done - 2 files not converted (2 could not be opened"))
+        << window.Tips()->text().toStdString();
+    EXPECT_EQ(window.form->RunProblems().size(), 2u);
+    Pump(100ms);
+    EXPECT_TRUE(services.opened.isEmpty());
+}
+
+TEST_F(MainWindowTest, FirstJobWithoutOutputIsReportedAndTheRunGoesOn)
+{
+    const std::string blocked = MakeTone(root, "blocked.wav", 0.5);
+    const std::string fine = MakeTone(root, "fine.wav", 0.5);
+    // A folder where the first output file should go: its output cannot be created.
+    std::filesystem::create_directories(folders.DefaultFolder + "blocked.wma");
+    Window window(services, folders);
+    window.Add(services, {Q(blocked), Q(fine)});
+
+    window.Button("spSkinButton9")->click();
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"", "-"})) << "no output, no \"-\"";
+    ASSERT_EQ(services.errors.size(), 1);
+    EXPECT_EQ(services.errors[0], "Must supply at least one output file");
+
+    ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "100%"}));
+    EXPECT_TRUE(window.Tips()->text().startsWith("   Done - 1 file not converted (1 failed"));
+    ASSERT_EQ(window.form->RunProblems().size(), 1u);
+    EXPECT_EQ(window.form->RunProblems()[0].first, Q(blocked));
+    // The reason the output failed, rather than the start failure that followed from it.
+    EXPECT_NE(window.form->RunProblems()[0].second, "Must supply at least one output file");
+    EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats), window.form->RunProblems()[0].second);
+    EXPECT_GT(fixtures::DecodeAudio(folders.DefaultFolder + "fine.wma").Frames(), 0u);
+}
+
+TEST_F(MainWindowTest, ConvertNeedsRowsAndAnOutputFolder)
+{
+    Window window(services, folders);
+    window.Button("spSkinButton9")->click();
+    EXPECT_TRUE(window.Idle());
+    EXPECT_TRUE(window.Tips()->text().isEmpty());
+
+    window.Add(services, {Q(MakeTone(root, "a.wav", 0.2))});
+    window.form->SetOutputFolder(QString());
+    window.Button("spSkinButton9")->click();
+    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(window.Column(fcStats), QStringList{""});
+    EXPECT_EQ(window.Tips()->text(), "      Done");
+
+    // Only one level is created: a missing parent is an error and nothing runs.
+    window.form->SetOutputFolder(Q(root.File("no/such/out")));
+    window.Button("spSkinButton9")->click();
+    ASSERT_EQ(services.errors.size(), 1);
+    EXPECT_TRUE(services.errors[0].contains(Q(root.File("no/such/out"))));
+    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(window.Column(fcStats), QStringList{""});
+    EXPECT_EQ(window.Gauge()->value(), 100);
+}
+
+TEST_F(MainWindowTest, StopLeavesTheCurrentRowStoppedAndItsOutputPlayable)
+{
+    const QStringList files{Q(MakeTone(root, "one.wav", 3.0)), Q(MakeTone(root, "two.wav", 3.0)),
+                            Q(MakeTone(root, "three.wav", 3.0))};
+    Window window(services, folders);
+    window.Combo()->setCurrentIndex(1);
+    UsePacedJobs(*window.form, 10ms);
+    window.Add(services, files);
+
+    window.Button("spSkinButton9")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
+    const int percent = window.Column(fcStats)[0].chopped(1).toInt();
+    EXPECT_LT(percent, 100);
+    window.Button("spSkinButton8")->click();
+
+    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(window.Tips()->text(), "    Done");
+    Pump(200ms);
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "-", "-"}));
+    EXPECT_TRUE(window.form->RunProblems().empty()) << "stopped is not failed";
+    EXPECT_TRUE(services.opened.isEmpty());
+
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(folders.DefaultFolder + "one.wav");
+    const double seconds = static_cast<double>(audio.Frames()) / audio.sampleRate;
+    EXPECT_GT(seconds, 0.0);
+    EXPECT_LT(seconds, 3.0);
+}
+
+TEST_F(MainWindowTest, ClosingDuringARunStopsItAndNothingReachesTheWindowAfter)
+{
+    Window window(services, folders);
+    UsePacedJobs(*window.form, 10ms);
+    window.Add(services, {Q(MakeTone(root, "one.wav", 3.0)), Q(MakeTone(root, "two.wav", 3.0))});
+    window.form->show();
+    window.Button("spSkinButton9")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
+
+    EXPECT_TRUE(window.form->close());
+    EXPECT_FALSE(window.form->LumoAVC().OnProgress());
+    EXPECT_FALSE(window.form->LumoAVC().OnTerminate());
+    const QStringList stats = window.Column(fcStats);
+    const QString tips = window.Tips()->text();
+    Pump(300ms);
+    EXPECT_EQ(window.Column(fcStats), stats);
+    EXPECT_EQ(window.Tips()->text(), tips);
+    EXPECT_TRUE(services.opened.isEmpty());
+    // Destroying the window waits for the stopped job.
+    window.form.reset();
+    Pump(50ms);
+}
+
+TEST_F(MainWindowTest, ProgressShowsShareOfTheLengthOrTheTimeWrittenWhenLengthIsUnknown)
+{
+    Window window(services, folders);
+    window.Add(services, {"/music/song.mp3", "/music/b.mp3", "/music/c.mp3"});
+    const auto raise = [&](std::function<void()> event) {
+        std::thread worker(std::move(event));
+        worker.join();
+        Pump(20ms);
+    };
+
+    raise([&] { window.form->LumoAVCProgress(0, 0, 0, 30000, 0, 0, 0, 120000); });
+    EXPECT_EQ(window.Column(fcStats)[0], "25%");
+    EXPECT_EQ(window.Gauge()->maximum(), 120000);
+    EXPECT_EQ(window.Gauge()->value(), 30000);
+    EXPECT_EQ(window.Tips()->text(), "   File: 1 of 3         Completed: 25%      song.mp3");
+
+    // Twelve hours in: no overflow on the way to the percentage.
+    raise([&] { window.form->LumoAVCProgress(1, 0, 0, 43200000, 0, 0, 0, 86400000); });
+    EXPECT_EQ(window.Column(fcStats)[1], "50%");
+
+    for (int32_t total : {-1, 0}) {
+        raise([&] { window.form->LumoAVCProgress(2, 0, 0, 75000, 0, 0, 0, total); });
+        EXPECT_EQ(window.Column(fcStats)[2], "1:15") << total;
+        EXPECT_EQ(window.Gauge()->maximum(), 0) << "a busy gauge";
+        EXPECT_EQ(window.Tips()->text(),
+                  "   File: 3 of 3         Completed: 1:15      c.mp3   (length unknown)");
+    }
+
+    raise([&] { window.form->LumoAVCTerminate(2, true); });
+    EXPECT_EQ(window.Column(fcStats)[2], "100%");
+    EXPECT_EQ(window.Gauge()->maximum(), 100);
+    EXPECT_EQ(window.Gauge()->value(), 100);
+
+    // Effects keep the order in which a thread raised the events.
+    raise([&] {
+        for (int32_t time = 0; time <= 1000; time += 10)
+            window.form->LumoAVCProgress(1, 0, 0, time, 0, 0, 0, 1000);
+        window.form->LumoAVCTerminate(1, false);
+    });
+    EXPECT_EQ(window.Column(fcStats)[1], "x");
+    EXPECT_EQ(window.form->RunProblems().size(), 1u);
+
+    raise([&] { window.form->LumoAVCTerminate(-1, true); });
+    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(services.opened, QStringList{Q(folders.DefaultFolder)});
+}
+
+TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram)
+{
+    Window window(services, folders);
+    window.Button("spSkinButton5")->click();
+    EXPECT_EQ(services.opened, QStringList{Q(folders.ProgramFolder + "help.htm")});
+}
+
+TEST_F(MainWindowTest, RemembersTheFormatAndTheLastFolderAcrossStarts)
+{
+    const std::string file = fixtures::MakeRawFile(root.File("a.mp3"), "x");
+    {
+        Window window(services, folders);
+        window.Combo()->setCurrentIndex(1);
+        window.Add(services, {Q(file)});
+        window.form->close();
+    }
+    Window window(services, folders);
+    EXPECT_EQ(window.Combo()->currentIndex(), 1);
+    EXPECT_EQ(window.form->LastOpenFolder(), Q(root.Path() + "/"));
+    // The window's own settings stay out of Path.ini.
+    EXPECT_EQ(app::ReadStoredPath(folders.PathIniFile(), "Output"), app::kNoCode);
+}
+
+TEST(QtMainThreadScheduler, RunsTasksOnItsThreadAfterTheirDelay)
+{
+    app::TQtMainThreadScheduler scheduler;
+    std::vector<int> ran;
+    std::thread::id ranOn;
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration delay{};
+    std::thread poster([&] {
+        scheduler.RunLater(100ms, [&] {
+            ran.push_back(1);
+            ranOn = std::this_thread::get_id();
+            delay = std::chrono::steady_clock::now() - start;
+        });
+    });
+    poster.join();
+    scheduler.RunLater(0ms, [&] { ran.push_back(0); });
+    EXPECT_TRUE(ran.empty()) << "never before RunLater returns";
+    ASSERT_TRUE(WaitUntil([&] { return ran.size() == 2; }, 2s));
+    EXPECT_EQ(ran, (std::vector<int>{0, 1}));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_GE(delay, 100ms);
+}
+
+}  // namespace
+}  // namespace kelvaro::test
