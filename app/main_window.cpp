@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -23,6 +24,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -43,6 +45,9 @@ constexpr char kOpenDialogFilter[] =
     "*.tta;*.ac3;*.dts|All Files(*.*)|*.*";
 
 constexpr char kWindowSection[] = "Window";
+
+// How long Add may go without letting the window's pending events run.
+constexpr std::chrono::milliseconds kAddEventInterval{20};
 
 std::string Native(const QString& path)
 {
@@ -312,15 +317,23 @@ void TForm1::AddFiles(const QStringList& files)
     if (adding_ || !spSkinButton1->isEnabled())
         return;
     adding_ = true;
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
     for (const QString& file : ExpandFolders(files)) {
         const int64_t size = GetFileSize(Native(file));
-        // The whole row at once: the list repaints once per file.
+        // The whole row at once: one change of the list per file.
         new QTreeWidgetItem(
             LvFiles, QStringList{NamePart(file),
                                  QString::fromStdString(FormatSizeText(size, TSizeTextVariant::Add)),
                                  QString(), file});
         BTips->setText(QStringLiteral("     ") + file);
-        QCoreApplication::processEvents();
+        // Pending events run between files so that the window keeps answering, but not after
+        // every file: each turn lays the whole list out again, and with thousands of rows
+        // that would cost far more than the adding itself.
+        if (sinceEvents.elapsed() >= kAddEventInterval.count()) {
+            QCoreApplication::processEvents();
+            sinceEvents.restart();
+        }
     }
     BTips->setText(QStringLiteral("      Done"));
     adding_ = false;
@@ -505,7 +518,7 @@ void TForm1::LumoAVCTerminate(int32_t AIndex, bool AFinished)
             try {
                 error = QString::fromStdString(LumoAVC_.JobError(AIndex));
             } catch (const std::exception&) {
-                // Stop is clearing the jobs; a stopped job has no failure to tell.
+                // Without its reason the row still shows "x".
             }
         }
         QMetaObject::invokeMethod(
