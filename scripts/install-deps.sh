@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev
+  qt6-base-dev xvfb xauth
 )
 
 missing=()
