@@ -19,6 +19,11 @@ TFFmpegHlpr::TFFmpegHlpr(std::mutex& codecLock) : TCustomFFmpegHlpr(codecLock)
 {
 }
 
+TFFmpegHlpr::~TFFmpegHlpr()
+{
+    StopAndWait();
+}
+
 std::vector<std::pair<std::string, std::string>> SplitOptionText(const std::string& text)
 {
     const auto first = std::find_if_not(text.begin(), text.end(), IsBlankOrControl);

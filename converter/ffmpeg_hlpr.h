@@ -27,6 +27,9 @@ class TFFmpegHlpr : public TCustomFFmpegHlpr {
 public:
     // `codecLock` is the component's codec lock, shared by all of its jobs.
     explicit TFFmpegHlpr(std::mutex& codecLock);
+    // Stops the job and waits for its worker before any of this class goes: the worker's
+    // handlers read Index until the very end of its run.
+    ~TFFmpegHlpr() override;
 
     // Applies each "name=value" line of `text` with SetOption, in text order. Lines break at
     // CR LF, CR or LF; only the first "=" splits; lines the engine does not take are ignored.

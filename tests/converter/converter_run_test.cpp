@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "scripted_converter.h"
+#include "support/test_support.h"
 
 namespace kelvaro::test {
 namespace {
@@ -331,6 +332,47 @@ TEST_F(ConverterRun, SetOutputFileReportsRejectedSettingsAndUnwritableFiles)
     EXPECT_THROW(converter_->InputContext(-1), std::out_of_range);
     EXPECT_EQ(converter_->InputContext(index).FileName, input_);
     EXPECT_GT(converter_->InputContext(index).Duration, 0);
+}
+
+}  // namespace
+}  // namespace kelvaro::test
+
+namespace kelvaro::test {
+namespace {
+
+// Real jobs: the component's own, with the engine's transcode.
+TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
+{
+    LoadMediaLibrariesForTest();
+    fixtures::TempDir dir;
+    fixtures::AudioSpec spec;
+    spec.seconds = 300;
+    const std::string input = fixtures::MakeWav(dir.File("long.wav"), spec);
+    RunRecorder recorder;
+    TLumoAVConverter converter;
+    ASSERT_TRUE(converter.LoadLibraries("", true));
+    converter.SetProgressInterval(100);
+    converter.SetOnProgress([&](int32_t index, int32_t, int32_t, int32_t, float, float, int64_t,
+                                int32_t) { recorder.Add({"progress", index, false, 0}); });
+    converter.SetOnTerminate([&](int32_t index, bool finished) {
+        recorder.Add({index < 0 ? "end" : "term", index, finished, CurrentThreadId()});
+    });
+    ASSERT_EQ(converter.AddInputFile(input), 0) << converter.LastError();
+    ASSERT_TRUE(converter.SetOutputFile(0, dir.File("out.wav"))) << converter.LastError();
+    converter.Start(1);
+    ASSERT_TRUE(recorder.WaitFor([](const std::vector<RunEvent>& events) {
+        return !events.empty();
+    }));
+    converter.Clear();
+    if (recorder.Sequence() == "term0+ end")
+        GTEST_SKIP() << "the conversion ended before Clear";
+    EXPECT_EQ(recorder.Sequence(), "term0- end") << "the run's only job has ended";
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.wav"));
+    EXPECT_GT(audio.Frames(), 0u);
+    EXPECT_LT(audio.Frames(), static_cast<size_t>(spec.Frames()));
+    EXPECT_NEAR(fixtures::Probe(dir.File("out.wav")).durationSeconds,
+                static_cast<double>(audio.Frames()) / audio.sampleRate, 0.05)
+        << "the trailer was written";
 }
 
 }  // namespace
