@@ -43,8 +43,7 @@ TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
     std::map<std::string, std::string> writers;  // output key -> the input that writes it
 
     for (const std::string& input : command.Files) {
-        const std::string output =
-            OutputFileName(folder, input, TargetExtension(command.Format));
+        const std::string output = OutputFileName(folder, input, TargetExtension(command.Format));
         const int file = progress.AddFile(input, output);
         // Two jobs writing one file, or one overwriting another's input, would destroy data.
         const std::string outputKey = FileKey(output);
@@ -80,10 +79,10 @@ TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
 int RunBatch(const TCommandLine& command, const TConsole& console,
              const std::function<bool()>& interrupted)
 {
-    std::string folder = command.OutputFolder.empty()
-                             ? DefaultOutputFolder(std::getenv("KELVARO_DEFAULT_FOLDER"),
-                                                   std::getenv("HOME"))
-                             : command.OutputFolder;
+    std::string folder =
+        command.OutputFolder.empty()
+            ? DefaultOutputFolder(std::getenv("KELVARO_DEFAULT_FOLDER"), std::getenv("HOME"))
+            : command.OutputFolder;
     if (folder.empty()) {
         std::fprintf(console.err, "kelvaro: no output folder: give --output or set HOME\n");
         return kExitUsage;
@@ -113,15 +112,14 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
 
     // The handlers run on worker threads: they only record.
     // The engine hands its information lines to the handler whenever it is not quiet.
-    converter.SetOnLog([&, shown = command.LogLevel](int32_t index, TLogLevel level,
-                                                     const std::string& text) {
-        if (level <= shown)
-            progress.Log(index, level, text);
-    });
+    converter.SetOnLog(
+        [&, shown = command.LogLevel](int32_t index, TLogLevel level, const std::string& text) {
+            if (level <= shown)
+                progress.Log(index, level, text);
+        });
     converter.SetOnProgress([&](int32_t index, int32_t, int32_t, int32_t position, float, float,
-                                int64_t, int32_t total) {
-        progress.JobProgress(index, position, total);
-    });
+                                int64_t,
+                                int32_t total) { progress.JobProgress(index, position, total); });
     converter.SetOnTerminate([&](int32_t index, bool finished) {
         if (index < 0) {
             progress.RunEnded();
@@ -130,8 +128,8 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
         const std::string reason = converter.JobError(index);
         if (finished) {
             std::error_code sizeError;
-            const auto size = fs::file_size(jobs.outputOfJob.at(static_cast<size_t>(index)),
-                                             sizeError);
+            const auto size =
+                fs::file_size(jobs.outputOfJob.at(static_cast<size_t>(index)), sizeError);
             if (!sizeError && size > 0)
                 progress.JobEnded(index, TFileState::Done, {});
             else

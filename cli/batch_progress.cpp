@@ -2,9 +2,7 @@
 
 namespace kelvaro::cli {
 
-TBatchProgress::TBatchProgress(std::function<Clock::time_point()> now) : now_(std::move(now))
-{
-}
+TBatchProgress::TBatchProgress(std::function<Clock::time_point()> now) : now_(std::move(now)) {}
 
 int TBatchProgress::AddFile(const std::string& input, const std::string& output)
 {
@@ -87,8 +85,8 @@ void TBatchProgress::Log(int32_t jobIndex, TLogLevel level, const std::string& t
         return;
     }
     const int file = FileOfJob(jobIndex);
-    lines_.push_back({file >= 0 ? files_[static_cast<size_t>(file)].Input : std::string(),
-                      level, text});
+    lines_.push_back(
+        {file >= 0 ? files_[static_cast<size_t>(file)].Input : std::string(), level, text});
     pendingChange_ = true;
     changed_.notify_all();
 }
@@ -130,8 +128,7 @@ std::vector<TLogLine> TBatchProgress::TakeLogLines()
     std::lock_guard lock(mutex_);
     std::vector<TLogLine> lines = std::exchange(lines_, {});
     if (droppedLines_ > 0) {
-        lines.push_back({{}, llError,
-                         std::to_string(droppedLines_) + " more lines were dropped"});
+        lines.push_back({{}, llError, std::to_string(droppedLines_) + " more lines were dropped"});
         droppedLines_ = 0;
     }
     return lines;

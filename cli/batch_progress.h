@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <utility>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/logging.h"
@@ -24,9 +24,9 @@ struct TFileStatus {
     std::string Input;
     std::string Output;
     TFileState State = TFileState::Waiting;
-    std::string Reason;       // why it failed
-    int32_t PositionMs = 0;   // output position at the last report
-    int32_t TotalMs = -1;     // expected length; -1 when unknown
+    std::string Reason;      // why it failed
+    int32_t PositionMs = 0;  // output position at the last report
+    int32_t TotalMs = -1;    // expected length; -1 when unknown
     Clock::time_point FirstReport{};
     Clock::time_point LastReport{};
 };

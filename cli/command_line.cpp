@@ -31,9 +31,11 @@ int ParseJobs(const std::string& text)
 
 TLogLevel ParseLogLevel(const std::string& text)
 {
-    static const std::pair<const char*, TLogLevel> kLevels[] = {
-        {"quiet", llQuiet}, {"error", llError}, {"info", llInfo}, {"debug", llDebug},
-        {"all", llAll}};
+    static const std::pair<const char*, TLogLevel> kLevels[] = {{"quiet", llQuiet},
+                                                                {"error", llError},
+                                                                {"info", llInfo},
+                                                                {"debug", llDebug},
+                                                                {"all", llAll}};
     for (const auto& [name, level] : kLevels)
         if (text == name)
             return level;

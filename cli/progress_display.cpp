@@ -35,8 +35,8 @@ std::string ProgressLine(const TFileStatus& status, Clock::time_point now,
         const int64_t value = int64_t{status.PositionMs} * 100 / status.TotalMs;
         percent = Format("%3d%%", static_cast<int>(std::clamp<int64_t>(value, 0, 100)));
     }
-    const milliseconds elapsed = duration_cast<milliseconds>(now - status.FirstReport) +
-                                 reportInterval;
+    const milliseconds elapsed =
+        duration_cast<milliseconds>(now - status.FirstReport) + reportInterval;
     const milliseconds measured =
         duration_cast<milliseconds>(status.LastReport - status.FirstReport) + reportInterval;
     std::string speed = "  --x";
@@ -50,15 +50,15 @@ std::string ProgressLine(const TFileStatus& status, Clock::time_point now,
 std::string EndedLine(const TFileStatus& status)
 {
     switch (status.State) {
-    case TFileState::Done:
-        return "done     " + status.Input + " -> " + status.Output;
-    case TFileState::Failed:
-        return "failed   " + status.Input + ": " + status.Reason;
-    case TFileState::Stopped:
-        return "stopped  " + status.Input;
-    case TFileState::Waiting:
-    case TFileState::Converting:
-        break;
+        case TFileState::Done:
+            return "done     " + status.Input + " -> " + status.Output;
+        case TFileState::Failed:
+            return "failed   " + status.Input + ": " + status.Reason;
+        case TFileState::Stopped:
+            return "stopped  " + status.Input;
+        case TFileState::Waiting:
+        case TFileState::Converting:
+            break;
     }
     return "waiting  " + status.Input;
 }
@@ -74,7 +74,10 @@ std::string LogLineText(const TLogLine& line)
 TProgressDisplay::TProgressDisplay(std::FILE* out, std::FILE* err, bool terminal,
                                    std::chrono::milliseconds reportInterval,
                                    std::function<Clock::time_point()> now)
-    : out_(out), err_(err), terminal_(terminal), reportInterval_(reportInterval),
+    : out_(out),
+      err_(err),
+      terminal_(terminal),
+      reportInterval_(reportInterval),
       now_(std::move(now))
 {
 }
@@ -91,8 +94,8 @@ void TProgressDisplay::Update(TBatchProgress& progress)
     const std::vector<TLogLine> lines = progress.TakeLogLines();
     const std::vector<int> ended = progress.TakeEnded();
     const Clock::time_point now = now_();
-    const bool redraw = terminal_ && (!lines.empty() || !ended.empty() ||
-                                      now - lastDraw_ >= kRedrawInterval);
+    const bool redraw =
+        terminal_ && (!lines.empty() || !ended.empty() || now - lastDraw_ >= kRedrawInterval);
     if (redraw)
         EraseLiveLines();
     if (!lines.empty()) {

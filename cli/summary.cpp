@@ -21,22 +21,22 @@ std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted)
     for (const TFileStatus& status : files) {
         const TFileState state = FinalState(status, interrupted);
         switch (state) {
-        case TFileState::Done:
-            ++done;
-            lines += "  done     " + status.Input + " -> " + status.Output + "\n";
-            break;
-        case TFileState::Stopped:
-            ++stopped;
-            lines += "  stopped  " + status.Input + "\n";
-            break;
-        default:
-            ++failed;
-            lines += "  failed   " + status.Input + "\n";
-            lines += "           reason: " +
-                     (status.Reason.empty() ? std::string("the file was not converted")
-                                            : status.Reason) +
-                     "\n";
-            break;
+            case TFileState::Done:
+                ++done;
+                lines += "  done     " + status.Input + " -> " + status.Output + "\n";
+                break;
+            case TFileState::Stopped:
+                ++stopped;
+                lines += "  stopped  " + status.Input + "\n";
+                break;
+            default:
+                ++failed;
+                lines += "  failed   " + status.Input + "\n";
+                lines += "           reason: " +
+                         (status.Reason.empty() ? std::string("the file was not converted")
+                                                : status.Reason) +
+                         "\n";
+                break;
         }
     }
     std::string heading = "Summary: " + std::to_string(files.size()) +

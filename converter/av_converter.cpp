@@ -58,8 +58,12 @@ void TCustomAVConverter::Shutdown()
     }
     jobs_.Clear();
     // No other thread may still be inside either lock when they go.
-    { std::lock_guard codecs(CodecLock); }
-    { std::lock_guard events(EventLock); }
+    {
+        std::lock_guard codecs(CodecLock);
+    }
+    {
+        std::lock_guard events(EventLock);
+    }
 }
 
 bool TCustomAVConverter::LoadLibraries(const std::string& folder, bool versioned)
@@ -72,8 +76,7 @@ bool TCustomAVConverter::LoadLibraries(const std::string& folder, bool versioned
     return true;
 }
 
-int32_t TCustomAVConverter::AddInputFile(const std::string& fileName,
-                                         const TInputOptions* options)
+int32_t TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options)
 {
     // Without the libraries every engine call would go through an empty slot.
     if (!MediaLibrariesLoaded()) {

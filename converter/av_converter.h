@@ -33,12 +33,11 @@ namespace kelvaro {
 // Which decoders serve RealVideo 3 and 4: the media library's own, or the bridge's.
 enum TRV34Codec : int32_t { rvFFmpeg, rvRVDLL };
 
-using TLogEvent =
-    std::function<void(int32_t AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
+using TLogEvent = std::function<void(int32_t AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
 // Durations in milliseconds; ATotalDuration is -1 when the length is unknown.
-using TProgressEvent = std::function<void(
-    int32_t AIndex, int32_t AFrameNumber, int32_t AFPS, int32_t ADurationTime, float AQuality,
-    float ABitRate, int64_t ACurrentSize, int32_t ATotalDuration)>;
+using TProgressEvent = std::function<void(int32_t AIndex, int32_t AFrameNumber, int32_t AFPS,
+                                          int32_t ADurationTime, float AQuality, float ABitRate,
+                                          int64_t ACurrentSize, int32_t ATotalDuration)>;
 // AIndex -1: the whole run has ended.
 using TTerminateEvent = std::function<void(int32_t AIndex, bool AFinished)>;
 
@@ -101,8 +100,8 @@ protected:
     // (-1 quiet .. 3 all); `index` -1 when the line belongs to no job.
     virtual void DoLog(int32_t index, int level, const std::string& text);
     virtual void DoProgress(TFFmpegHlpr& job, int32_t frameNumber, int32_t fps,
-                            int32_t durationTime, float quality, float bitRate,
-                            int64_t currentSize, int32_t totalDuration);
+                            int32_t durationTime, float quality, float bitRate, int64_t currentSize,
+                            int32_t totalDuration);
     virtual void DoTerminate(TFFmpegHlpr& job);
 
     void StartNext();

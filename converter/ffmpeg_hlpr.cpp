@@ -15,9 +15,7 @@ bool IsBlankOrControl(char c)
 
 }  // namespace
 
-TFFmpegHlpr::TFFmpegHlpr(std::mutex& codecLock) : TCustomFFmpegHlpr(codecLock)
-{
-}
+TFFmpegHlpr::TFFmpegHlpr(std::mutex& codecLock) : TCustomFFmpegHlpr(codecLock) {}
 
 TFFmpegHlpr::~TFFmpegHlpr()
 {

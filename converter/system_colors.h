@@ -16,12 +16,37 @@ inline constexpr int kSystemColorCount = 31;
 
 // Indexes of the system colours a table holds.
 enum TSystemColor : uint8_t {
-    scScrollBar, scBackground, scActiveCaption, scInactiveCaption, scMenu, scWindow,
-    scWindowFrame, scMenuText, scWindowText, scCaptionText, scActiveBorder, scInactiveBorder,
-    scAppWorkspace, scHighlight, scHighlightText, scButtonFace, scButtonShadow, scGrayText,
-    scButtonText, scInactiveCaptionText, scButtonHighlight, scDarkShadow3D, scLight3D,
-    scInfoText, scInfoBackground, scUnused, scHotLight, scGradientActiveCaption,
-    scGradientInactiveCaption, scMenuHighlight, scMenuBar
+    scScrollBar,
+    scBackground,
+    scActiveCaption,
+    scInactiveCaption,
+    scMenu,
+    scWindow,
+    scWindowFrame,
+    scMenuText,
+    scWindowText,
+    scCaptionText,
+    scActiveBorder,
+    scInactiveBorder,
+    scAppWorkspace,
+    scHighlight,
+    scHighlightText,
+    scButtonFace,
+    scButtonShadow,
+    scGrayText,
+    scButtonText,
+    scInactiveCaptionText,
+    scButtonHighlight,
+    scDarkShadow3D,
+    scLight3D,
+    scInfoText,
+    scInfoBackground,
+    scUnused,
+    scHotLight,
+    scGradientActiveCaption,
+    scGradientInactiveCaption,
+    scMenuHighlight,
+    scMenuBar
 };
 
 using TSystemColorTable = std::array<TColor, kSystemColorCount>;

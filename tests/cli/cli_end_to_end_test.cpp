@@ -90,7 +90,7 @@ private:
 };
 
 Outcome RunKelvaro(const fixtures::TempDir& dir, std::vector<std::string> arguments,
-            std::vector<std::string> environment = {})
+                   std::vector<std::string> environment = {})
 {
     return Kelvaro(dir, std::move(arguments), std::move(environment)).Wait();
 }
@@ -143,8 +143,9 @@ TEST_F(CommandLineRun, MixedFilesBecomeWmaNamedAfterThemWithTheirAudio)
     ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(Contains(outcome.out, "Summary: 3 files: 3 done, 0 failed")) << outcome.out;
 
-    for (const auto& [name, channels, rate] :
-         {std::tuple{"song.wma", 2, 44100}, {"take.two.wma", 1, 22050}, {"AVSEQ01.wma", 2, 44100}}) {
+    for (const auto& [name, channels, rate] : {std::tuple{"song.wma", 2, 44100},
+                                               {"take.two.wma", 1, 22050},
+                                               {"AVSEQ01.wma", 2, 44100}}) {
         SCOPED_TRACE(name);
         const fixtures::MediaInfo info = fixtures::Probe(Out(name));
         ASSERT_EQ(info.streams.size(), 1u) << "video is dropped";
@@ -163,8 +164,8 @@ TEST_F(CommandLineRun, AFailingFileIsReportedWithItsReasonWhileTheOthersConvert)
     const std::string other = fixtures::MakeFlac(dir_.File("other.flac"), Audio(1));
     const std::string missing = dir_.File("missing.ogg");
 
-    const Outcome outcome =
-        RunKelvaro(dir_, {"--format=wav", "--output", dir_.File("out"), good, broken, missing, other});
+    const Outcome outcome = RunKelvaro(
+        dir_, {"--format=wav", "--output", dir_.File("out"), good, broken, missing, other});
     EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
     EXPECT_TRUE(Contains(outcome.out, "Summary: 4 files: 2 done, 2 failed")) << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, "  done     " + good + " -> " + Out("good.wav")));
@@ -172,8 +173,8 @@ TEST_F(CommandLineRun, AFailingFileIsReportedWithItsReasonWhileTheOthersConvert)
     EXPECT_TRUE(Contains(outcome.out, "  failed   " + broken + "\n           reason: " + broken))
         << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, "reason: " + missing + ": no such file or directory"));
-    EXPECT_EQ(fixtures::DecodeAudio(Out("good.wav")).samples,
-              fixtures::DecodeAudio(good).samples) << "WAV keeps every sample";
+    EXPECT_EQ(fixtures::DecodeAudio(Out("good.wav")).samples, fixtures::DecodeAudio(good).samples)
+        << "WAV keeps every sample";
     EXPECT_FALSE(fs::exists(Out("broken.wav")));
     EXPECT_FALSE(fs::exists(Out("missing.wav")));
 }
@@ -182,14 +183,14 @@ TEST_F(CommandLineRun, TwoJobsAtOnceConvertEveryFile)
 {
     std::vector<std::string> arguments = {"--jobs", "2", "--output", dir_.File("out")};
     for (int i = 0; i < 5; ++i)
-        arguments.push_back(fixtures::MakeWav(dir_.File("part" + std::to_string(i) + ".wav"),
-                                              Audio(3)));
+        arguments.push_back(
+            fixtures::MakeWav(dir_.File("part" + std::to_string(i) + ".wav"), Audio(3)));
     const Outcome outcome = RunKelvaro(dir_, arguments);
     ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(Contains(outcome.out, "Summary: 5 files: 5 done, 0 failed"));
     for (int i = 0; i < 5; ++i)
-        EXPECT_NEAR(fixtures::Probe(Out("part" + std::to_string(i) + ".wma")).durationSeconds,
-                    3.0, 0.2);
+        EXPECT_NEAR(fixtures::Probe(Out("part" + std::to_string(i) + ".wma")).durationSeconds, 3.0,
+                    0.2);
 }
 
 TEST_F(CommandLineRun, SurroundAndHighRateInputsStillBecomeWma)
@@ -202,7 +203,8 @@ TEST_F(CommandLineRun, SurroundAndHighRateInputsStillBecomeWma)
     EXPECT_EQ(info.streams[0].channels, 2);
     EXPECT_EQ(info.streams[0].sampleRate, 48000);
 
-    const Outcome wav = RunKelvaro(dir_, {"--format", "wav", "--output", dir_.File("out"), surround});
+    const Outcome wav =
+        RunKelvaro(dir_, {"--format", "wav", "--output", dir_.File("out"), surround});
     ASSERT_EQ(wav.status, 0) << wav.out << wav.err;
     EXPECT_EQ(fixtures::Probe(Out("surround.wav")).streams.at(0).channels, 6);
     EXPECT_EQ(fixtures::Probe(Out("surround.wav")).streams.at(0).sampleRate, 96000);
@@ -216,8 +218,8 @@ TEST_F(CommandLineRun, TwoFilesWithOneOutputNameDoNotOverwriteEachOther)
     const std::string second = fixtures::MakeFlac(dir_.File("b/song.flac"), Audio(2));
     const Outcome outcome = RunKelvaro(dir_, {"--output", dir_.File("out"), first, second});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(Contains(outcome.out, "reason: " + Out("song.wma") +
-                                          " is already the output of " + first))
+    EXPECT_TRUE(
+        Contains(outcome.out, "reason: " + Out("song.wma") + " is already the output of " + first))
         << outcome.out;
     EXPECT_NEAR(fixtures::Probe(Out("song.wma")).durationSeconds, 1.0, 0.2);
 }

@@ -1,8 +1,8 @@
+#include "cli/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
-
-#include "cli/command_line.h"
 
 namespace kelvaro::cli {
 namespace {
@@ -31,10 +31,9 @@ TEST(CommandLine, DefaultsAreWmaOneJobAndErrorMessages)
 
 TEST(CommandLine, EveryOptionTakesItsValueSeparateOrAfterAnEqualsSign)
 {
-    const TCommandLine command =
-        ParseCommandLine({"--format", "wav", "--output=/tmp/out", "a.mp3", "--jobs", "0",
-                          "--log-level=debug", "--option", "packetsize=2048",
-                          "--option=title=a=b", "--", "--odd-name.mp3"});
+    const TCommandLine command = ParseCommandLine(
+        {"--format", "wav", "--output=/tmp/out", "a.mp3", "--jobs", "0", "--log-level=debug",
+         "--option", "packetsize=2048", "--option=title=a=b", "--", "--odd-name.mp3"});
     EXPECT_EQ(command.Format, TTargetFormat::Wav);
     EXPECT_EQ(command.OutputFolder, "/tmp/out");
     EXPECT_EQ(command.Jobs, 0);
@@ -75,8 +74,7 @@ TEST(CommandLine, DefaultFolderPrefersTheOverrideThenHome)
 TEST(CommandLine, ZeroJobsMeansOnePerCore)
 {
     EXPECT_EQ(ParallelJobs(3), 3);
-    EXPECT_EQ(ParallelJobs(0),
-              static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(ParallelJobs(0), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
+#include "cli/progress_display.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
 
 #include "cli/batch_progress.h"
-#include "cli/progress_display.h"
 #include "cli/summary.h"
 
 namespace kelvaro::cli {

@@ -1,9 +1,10 @@
+#include "converter/conversion_rule.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "converter/av_converter.h"
-#include "converter/conversion_rule.h"
 #include "fixtures/media_fixtures.h"
 #include "support/test_support.h"
 

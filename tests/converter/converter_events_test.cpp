@@ -102,7 +102,8 @@ TEST_F(ConverterEvents, OnTheMainThreadLibraryLinesGoToTheFirstJob)
 
 TEST_F(ConverterEvents, ProgressValuesPassUnchangedWithTheJobsIndex)
 {
-    std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t>> seen;
+    std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t>>
+        seen;
     converter_->SetOnProgress([&](int32_t index, int32_t frame, int32_t fps, int32_t duration,
                                   float quality, float bitRate, int64_t size, int32_t total) {
         seen.emplace_back(index, frame, fps, duration, quality, bitRate, size, total);
@@ -120,8 +121,8 @@ TEST_F(ConverterEvents, ProgressValuesPassUnchangedWithTheJobsIndex)
 TEST_F(ConverterEvents, AHandlerRemovedDuringARunIsNotCalledAfterwards)
 {
     std::atomic<int> progress{0};
-    converter_->SetOnProgress([&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t,
-                                  int32_t) { ++progress; });
+    converter_->SetOnProgress(
+        [&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) { ++progress; });
     AddJob([](ScriptedJob& job) {
         while (!job.StopRequested) {
             job.ProgressHandler(job, 0, 0, 10, 0, 0, 0, 100);
@@ -149,11 +150,11 @@ TEST_F(ConverterEvents, AHandlerRemovedDuringARunIsNotCalledAfterwards)
 TEST_F(ConverterEvents, AHandlerMayRemoveItself)
 {
     int calls = 0;
-    converter_->SetOnProgress([&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t,
-                                  int32_t) {
-        ++calls;
-        converter_->SetOnProgress(nullptr);
-    });
+    converter_->SetOnProgress(
+        [&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) {
+            ++calls;
+            converter_->SetOnProgress(nullptr);
+        });
     AddJob([](ScriptedJob& job) {
         for (int i = 0; i < 3; ++i)
             job.ProgressHandler(job, 0, 0, 10, 0, 0, 0, 100);
@@ -167,13 +168,13 @@ TEST_F(ConverterEvents, HandlersOfOneComponentNeverRunAtTheSameTime)
 {
     std::atomic<int> inside{0};
     std::atomic<bool> overlapped{false};
-    converter_->SetOnProgress([&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t,
-                                  int32_t) {
-        if (++inside > 1)
-            overlapped = true;
-        std::this_thread::sleep_for(100us);
-        --inside;
-    });
+    converter_->SetOnProgress(
+        [&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) {
+            if (++inside > 1)
+                overlapped = true;
+            std::this_thread::sleep_for(100us);
+            --inside;
+        });
     const JobScript busy = [](ScriptedJob& job) {
         for (int i = 0; i < 200; ++i)
             job.ProgressHandler(job, 0, 0, i, 0, 0, 0, 100);

@@ -31,15 +31,6 @@ TEST_F(ConverterRun, ProgressIntervalHasAFloorOf100AndReachesTheJobInMicrosecond
     EXPECT_EQ(Job(0).logLevelAtRun, 2) << "llDebug on the library scale";
 }
 
-TEST_F(ConverterRun, DefaultsOfTheProperties)
-{
-    EXPECT_EQ(converter_->LogLevel(), llInfo);
-    EXPECT_EQ(converter_->RealVideo34Codec(), rvFFmpeg);
-    EXPECT_EQ(converter_->ThreadPriority(), tpNormal);
-    EXPECT_EQ(converter_->JobCount(), 0);
-    EXPECT_EQ(converter_->LastError(), "");
-}
-
 TEST_F(ConverterRun, OneAtATimeEachJobStartsFromThePreviousTermination)
 {
     AddJob();
@@ -352,17 +343,18 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
     TLumoAVConverter converter;
     ASSERT_TRUE(converter.LoadLibraries("", true));
     converter.SetProgressInterval(100);
-    converter.SetOnProgress([&](int32_t index, int32_t, int32_t, int32_t, float, float, int64_t,
-                                int32_t) { recorder.Add({"progress", index, false, 0}); });
+    converter.SetOnProgress(
+        [&](int32_t index, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) {
+            recorder.Add({"progress", index, false, 0});
+        });
     converter.SetOnTerminate([&](int32_t index, bool finished) {
         recorder.Add({index < 0 ? "end" : "term", index, finished, CurrentThreadId()});
     });
     ASSERT_EQ(converter.AddInputFile(input), 0) << converter.LastError();
     ASSERT_TRUE(converter.SetOutputFile(0, dir.File("out.wav"))) << converter.LastError();
     converter.Start(1);
-    ASSERT_TRUE(recorder.WaitFor([](const std::vector<RunEvent>& events) {
-        return !events.empty();
-    }));
+    ASSERT_TRUE(
+        recorder.WaitFor([](const std::vector<RunEvent>& events) { return !events.empty(); }));
     converter.Clear();
     if (recorder.Sequence() == "term0+ end")
         GTEST_SKIP() << "the conversion ended before Clear";

@@ -1,9 +1,10 @@
+#include "converter/option_records.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 
 #include "converter/ffmpeg_hlpr.h"
-#include "converter/option_records.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
 

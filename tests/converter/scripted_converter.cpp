@@ -129,9 +129,7 @@ JobScript Fail(const std::string& message)
     return [message](ScriptedJob&) { throw FFMpegException(message); };
 }
 
-ScriptedConverterTest::ScriptedConverterTest() : mainThread_(CurrentThreadId())
-{
-}
+ScriptedConverterTest::ScriptedConverterTest() : mainThread_(CurrentThreadId()) {}
 
 void ScriptedConverterTest::SetUp()
 {

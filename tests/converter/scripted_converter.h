@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,7 +21,11 @@ struct RunEvent {
     RunEvent() = default;
     RunEvent(std::string kind, int32_t index, bool finished, uint32_t thread,
              TLogLevel level = llQuiet, std::string text = {})
-        : kind(std::move(kind)), index(index), finished(finished), thread(thread), level(level),
+        : kind(std::move(kind)),
+          index(index),
+          finished(finished),
+          thread(thread),
+          level(level),
           text(std::move(text))
     {
     }
