@@ -288,6 +288,20 @@ void TForm1::ReadWindowSettings()
     if (format == "1")
         ComboBox1->setCurrentIndex(1);
     LastOpenFolder_ = FromNative(ini.ReadString(kWindowSection, "LastOpenFolder", ""));
+
+    // Where the user last left the window, if that is still on a screen; centred otherwise.
+    bool leftOk = false;
+    bool topOk = false;
+    const QPoint place(QString::fromStdString(ini.ReadString(kWindowSection, "Left", "")).toInt(&leftOk),
+                       QString::fromStdString(ini.ReadString(kWindowSection, "Top", "")).toInt(&topOk));
+    if (!leftOk || !topOk)
+        return;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(QRect(place, size()))) {
+            move(place);
+            return;
+        }
+    }
 }
 
 void TForm1::WriteWindowSettings() const
@@ -298,6 +312,8 @@ void TForm1::WriteWindowSettings() const
     TIniFile ini(folders_.WindowIniFile());
     ini.WriteString(kWindowSection, "Format", std::to_string(ComboBox1->currentIndex()));
     ini.WriteString(kWindowSection, "LastOpenFolder", Native(LastOpenFolder_));
+    ini.WriteString(kWindowSection, "Left", std::to_string(pos().x()));
+    ini.WriteString(kWindowSection, "Top", std::to_string(pos().y()));
 }
 
 void TForm1::spSkinButton1Click()
@@ -375,6 +391,7 @@ void TForm1::spSkinButton8Click()
     LumoAVC_.Stop();
     // Waits for the running job's worker, which still drains and closes its output.
     LumoAVC_.Clear();
+    EndBusyGauge();
     SetConverting(false);
     BTips->setText(QStringLiteral("    Done"));
 }
@@ -389,9 +406,7 @@ void TForm1::spSkinButton9Click()
                                       .arg(OutputFolder_, QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
-    // A file of unknown length may have left the gauge busy.
-    if (ProgressBar1->maximum() == 0)
-        ProgressBar1->setRange(0, 100);
+    EndBusyGauge();
     ProgressBar1->setValue(0);
 
     LumoAVC_.Clear();
@@ -483,6 +498,15 @@ void TForm1::RebuildListFromJobs()
     LvFiles->setUpdatesEnabled(true);
 }
 
+void TForm1::EndBusyGauge()
+{
+    // A file of unknown length turns the gauge into a busy indicator (a range of 0..0).
+    if (ProgressBar1->maximum() == 0) {
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(100);
+    }
+}
+
 void TForm1::SetConverting(bool converting)
 {
     for (QPushButton* button :
@@ -561,6 +585,7 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
 void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
 {
     if (index < 0) {
+        EndBusyGauge();
         SetConverting(false);
         BTips->setText(QStringLiteral("   Done ") + ProblemSummary());
         ShowProblems();
@@ -570,10 +595,9 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
     QTreeWidgetItem* item = LvFiles->topLevelItem(index);
     if (!item)
         return;
+    EndBusyGauge();
     if (finished) {
         item->setText(fcStats, QStringLiteral("100%"));
-        if (ProgressBar1->maximum() == 0)
-            ProgressBar1->setRange(0, 100);
         ProgressBar1->setValue(ProgressBar1->maximum());
         return;
     }

@@ -87,6 +87,7 @@ private:
     void AddConversionJob(const QString& fileName);
     void RebuildListFromJobs();
     void SetConverting(bool converting);
+    void EndBusyGauge();
     void RemoveHandlers();
 
     // The effects of the converter's events, on the user-interface thread.
