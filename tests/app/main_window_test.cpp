@@ -6,8 +6,10 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QScreen>
 #include <QUrl>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/path_ini.h"
@@ -189,12 +191,23 @@ TEST_F(MainWindowTest, ConvertsToWmaAndOpensTheOutputFolderOnce)
     spec.seconds = 1.5;
     const std::string wav = fixtures::MakeWav(root.File("tone.wav"), spec);
     const std::string mp3 = fixtures::MakeMp3(root.File("song.mp3"), spec);
+    fixtures::VideoSpec video;
+    video.seconds = spec.seconds;
+    // A video disc's file: read as an MPEG program stream whatever its letter case.
+    const std::string dat = fixtures::MakeMpegPs(root.File("AVSEQ01.DAT"), video, spec);
     Window window(services, folders);
-    window.Add(services, {Q(wav), Q(mp3)});
+    window.Add(services, {Q(wav), Q(mp3), Q(dat)});
 
-    ConvertAndWait(window);
+    window.Button("spSkinButton9")->click();
+    EXPECT_EQ(window.Tips()->text(), "    Please Wait......");
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"-", "-", "-"}));
+    EXPECT_EQ(window.Gauge()->value(), 0);
+    EXPECT_FALSE(window.Button("spSkinButton1")->isEnabled());
+    EXPECT_FALSE(window.Button("spSkinButton4")->isEnabled());
+    EXPECT_TRUE(window.Button("spSkinButton8")->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
 
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%"}));
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%", "100%"}));
     EXPECT_EQ(window.Tips()->text(), "   Done ");
     EXPECT_EQ(window.Gauge()->value(), window.Gauge()->maximum());
     EXPECT_EQ(window.form->OutputFolder(), Q(folders.DefaultFolder));
@@ -202,7 +215,7 @@ TEST_F(MainWindowTest, ConvertsToWmaAndOpensTheOutputFolderOnce)
     EXPECT_TRUE(services.errors.isEmpty()) << services.errors.join('\n').toStdString();
     EXPECT_TRUE(window.form->RunProblems().empty());
 
-    for (const char* name : {"tone.wma", "song.wma"}) {
+    for (const char* name : {"tone.wma", "song.wma", "AVSEQ01.wma"}) {
         const std::string output = folders.DefaultFolder + name;
         const fixtures::MediaInfo info = fixtures::Probe(output);
         ASSERT_EQ(info.streams.size(), 1u) << name;
@@ -459,13 +472,24 @@ TEST_F(MainWindowTest, RemembersTheFormatAndTheLastFolderAcrossStarts)
         Window window(services, folders);
         window.Combo()->setCurrentIndex(1);
         window.Add(services, {Q(file)});
+        window.form->move(12, 34);
         window.form->close();
     }
     Window window(services, folders);
+    EXPECT_EQ(window.form->pos(), QPoint(12, 34));
     EXPECT_EQ(window.Combo()->currentIndex(), 1);
     EXPECT_EQ(window.form->LastOpenFolder(), Q(root.Path() + "/"));
     // The window's own settings stay out of Path.ini.
     EXPECT_EQ(app::ReadStoredPath(folders.PathIniFile(), "Output"), app::kNoCode);
+}
+
+TEST_F(MainWindowTest, APlaceOffEveryScreenIsNotRestored)
+{
+    std::filesystem::create_directories(folders.ConfigFolder);
+    std::ofstream(folders.WindowIniFile()) << "[Window]\nLeft=-5000\nTop=20\n";
+    Window window(services, folders);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window.form->geometry().center(), screen.center());
 }
 
 TEST(QtMainThreadScheduler, RunsTasksOnItsThreadAfterTheirDelay)
