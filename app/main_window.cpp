@@ -163,8 +163,8 @@ TForm1::TForm1(TPlatformServices& services, TAppFolders folders, QWidget* parent
     LumoAVC_.SetOnProgress([this](int32_t AIndex, int32_t AFrameNumber, int32_t AFPS,
                                   int32_t ADurationTime, float AQuality, float ABitRate,
                                   int64_t ACurrentSize, int32_t ATotalDuration) {
-        LumoAVCProgress(AIndex, AFrameNumber, AFPS, ADurationTime, AQuality, ABitRate,
-                        ACurrentSize, ATotalDuration);
+        LumoAVCProgress(AIndex, AFrameNumber, AFPS, ADurationTime, AQuality, ABitRate, ACurrentSize,
+                        ATotalDuration);
     });
     LumoAVC_.SetOnTerminate(
         [this](int32_t AIndex, bool AFinished) { LumoAVCTerminate(AIndex, AFinished); });
@@ -292,8 +292,9 @@ void TForm1::ReadWindowSettings()
     // Where the user last left the window, if that is still on a screen; centred otherwise.
     bool leftOk = false;
     bool topOk = false;
-    const QPoint place(QString::fromStdString(ini.ReadString(kWindowSection, "Left", "")).toInt(&leftOk),
-                       QString::fromStdString(ini.ReadString(kWindowSection, "Top", "")).toInt(&topOk));
+    const QPoint place(
+        QString::fromStdString(ini.ReadString(kWindowSection, "Left", "")).toInt(&leftOk),
+        QString::fromStdString(ini.ReadString(kWindowSection, "Top", "")).toInt(&topOk));
     if (!leftOk || !topOk)
         return;
     for (const QScreen* screen : QGuiApplication::screens()) {
@@ -339,9 +340,10 @@ void TForm1::AddFiles(const QStringList& files)
         const int64_t size = GetFileSize(Native(file));
         // The whole row at once: one change of the list per file.
         new QTreeWidgetItem(
-            LvFiles, QStringList{NamePart(file),
-                                 QString::fromStdString(FormatSizeText(size, TSizeTextVariant::Add)),
-                                 QString(), file});
+            LvFiles,
+            QStringList{NamePart(file),
+                        QString::fromStdString(FormatSizeText(size, TSizeTextVariant::Add)),
+                        QString(), file});
         BTips->setText(QStringLiteral("     ") + file);
         // Pending events run between files so that the window keeps answering, but not after
         // every file: each turn lays the whole list out again, and with thousands of rows
@@ -402,8 +404,9 @@ void TForm1::spSkinButton9Click()
         return;
     if (!QFileInfo(OutputFolder_).isDir() && ::mkdir(QFile::encodeName(OutputFolder_), 0777) != 0) {
         const int error = errno;
-        services_.ShowError(this, QStringLiteral("Cannot create the output folder %1: %2")
-                                      .arg(OutputFolder_, QString::fromLocal8Bit(std::strerror(error))));
+        services_.ShowError(this,
+                            QStringLiteral("Cannot create the output folder %1: %2")
+                                .arg(OutputFolder_, QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     EndBusyGauge();
@@ -488,11 +491,10 @@ void TForm1::RebuildListFromJobs()
     for (int32_t job = 0; job < LumoAVC_.JobCount(); ++job) {
         const TInputDescription input = LumoAVC_.InputContext(job);
         const QString fileName = FromNative(input.FileName);
-        new QTreeWidgetItem(
-            LvFiles,
-            QStringList{NamePart(fileName),
-                        QString::fromStdString(FormatSizeText(input.Size, TSizeTextVariant::Convert)),
-                        QStringLiteral("-"), fileName});
+        new QTreeWidgetItem(LvFiles, QStringList{NamePart(fileName),
+                                                 QString::fromStdString(FormatSizeText(
+                                                     input.Size, TSizeTextVariant::Convert)),
+                                                 QStringLiteral("-"), fileName});
         BTips->setText(QStringLiteral("    Please Wait....."));
     }
     LvFiles->setUpdatesEnabled(true);
@@ -515,8 +517,8 @@ void TForm1::SetConverting(bool converting)
     spSkinButton8->setEnabled(converting);
 }
 
-void TForm1::LumoAVCProgress(int32_t AIndex, int32_t, int32_t, int32_t ADurationTime, float,
-                             float, int64_t, int32_t ATotalDuration)
+void TForm1::LumoAVCProgress(int32_t AIndex, int32_t, int32_t, int32_t ADurationTime, float, float,
+                             int64_t, int32_t ATotalDuration)
 {
     try {
         const uint64_t run = runId_.load();

@@ -58,9 +58,9 @@ public:
     const std::vector<std::pair<QString, QString>>& RunProblems() const { return problems_; }
 
     // The converter's event handlers. Any thread; they queue their effects to the window.
-    void LumoAVCProgress(int32_t AIndex, int32_t AFrameNumber, int32_t AFPS,
-                         int32_t ADurationTime, float AQuality, float ABitRate,
-                         int64_t ACurrentSize, int32_t ATotalDuration);
+    void LumoAVCProgress(int32_t AIndex, int32_t AFrameNumber, int32_t AFPS, int32_t ADurationTime,
+                         float AQuality, float ABitRate, int64_t ACurrentSize,
+                         int32_t ATotalDuration);
     void LumoAVCTerminate(int32_t AIndex, bool AFinished);
 
     // The component; for tests, which replace its jobs through its seam before a run.

@@ -113,8 +113,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
     return fallback;
 }
 
-bool TIniFile::WriteString(std::string_view section, std::string_view key,
-                           std::string_view value)
+bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
         Trim(section).empty() || Trim(key).empty())

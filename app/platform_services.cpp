@@ -9,8 +9,7 @@
 namespace kelvaro::app {
 
 QStringList TDesktopServices::GetOpenFileNames(QWidget* owner, const QString& initialFolder,
-                                               const QString& filter,
-                                               const QString& selectedFilter)
+                                               const QString& filter, const QString& selectedFilter)
 {
     QString selected = selectedFilter;
     return QFileDialog::getOpenFileNames(owner, QString(), initialFolder, filter, &selected);

@@ -20,8 +20,7 @@ public:
     // The open dialog with several files allowed. `filter` in the dialog's own syntax, the
     // entry `selectedFilter` chosen first. Empty when the user cancels.
     virtual QStringList GetOpenFileNames(QWidget* owner, const QString& initialFolder,
-                                         const QString& filter,
-                                         const QString& selectedFilter) = 0;
+                                         const QString& filter, const QString& selectedFilter) = 0;
     // The picked folder's full path, without a trailing separator except at the root; nothing
     // when the user cancels.
     virtual std::optional<QString> BrowseForFolder(QWidget* owner) = 0;

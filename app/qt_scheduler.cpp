@@ -7,8 +7,7 @@ namespace kelvaro::app {
 
 TQtMainThreadScheduler::TQtMainThreadScheduler(QObject* parent) : QObject(parent) {}
 
-void TQtMainThreadScheduler::RunLater(std::chrono::milliseconds delay,
-                                      std::function<void()> task)
+void TQtMainThreadScheduler::RunLater(std::chrono::milliseconds delay, std::function<void()> task)
 {
     // A timer belongs to the thread that starts it, so the start itself is queued over to
     // ours; the queueing also keeps the task from running before RunLater has returned.

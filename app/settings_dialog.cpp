@@ -36,8 +36,8 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
     label->move(16, 24);
     label->adjustSize();
 
-    const auto button = [](QWidget* parent, const char* name, const char* text, int x, int y,
-                           int w, int h) {
+    const auto button = [](QWidget* parent, const char* name, const char* text, int x, int y, int w,
+                           int h) {
         auto* b = new QPushButton(QString::fromLatin1(text), parent);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(x, y, w, h);
@@ -102,7 +102,8 @@ void TFset::spSkinButton4Click()
     const QString iniFile = QFile::decodeName(QByteArray::fromStdString(folders.PathIniFile()));
     const bool written =
         QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.ConfigFolder))) &&
-        TIniFile(folders.PathIniFile()).WriteString("Output", "Path", QFile::encodeName(text).toStdString());
+        TIniFile(folders.PathIniFile())
+            .WriteString("Output", "Path", QFile::encodeName(text).toStdString());
     if (!written)
         services_.ShowError(this, QStringLiteral("Unable to write to %1").arg(iniFile));
 }

@@ -27,8 +27,7 @@ using namespace kelvaro;
 
 class PickedFiles final : public app::TPlatformServices {
 public:
-    QStringList GetOpenFileNames(QWidget*, const QString&, const QString&,
-                                 const QString&) override
+    QStringList GetOpenFileNames(QWidget*, const QString&, const QString&, const QString&) override
     {
         return files;
     }
@@ -162,9 +161,10 @@ int main(int argc, char** argv)
     std::printf("add_10000_median_s=%.3f add_10000_runs_s=", Median(addSeconds));
     for (size_t i = 0; i < addSeconds.size(); ++i)
         std::printf("%s%.3f", i ? "," : "", addSeconds[i]);
-    std::printf(" add_max_gap_ms=%.1f convert_max_gap_ms=%.1f convert_max_gap_after_start_ms=%.1f"
-                " convert_setup_ms=%.1f convert_total_s=%.2f\n",
-                addMaxGap, longestGap(setupStart), longestGap(setupEnd),
-                static_cast<double>(setupEnd - setupStart) / 1e6, total);
+    std::printf(
+        " add_max_gap_ms=%.1f convert_max_gap_ms=%.1f convert_max_gap_after_start_ms=%.1f"
+        " convert_setup_ms=%.1f convert_total_s=%.2f\n",
+        addMaxGap, longestGap(setupStart), longestGap(setupEnd),
+        static_cast<double>(setupEnd - setupStart) / 1e6, total);
     return 0;
 }

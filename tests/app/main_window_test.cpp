@@ -38,7 +38,8 @@ protected:
     void ConvertAndWait(Window& window)
     {
         window.Button("spSkinButton9")->click();
-        ASSERT_TRUE(WaitUntil([&] { return window.Idle(); })) << window.Tips()->text().toStdString();
+        ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }))
+            << window.Tips()->text().toStdString();
     }
 
     fixtures::TempDir root;
@@ -132,10 +133,9 @@ TEST_F(MainWindowTest, AddListsPickedFilesWithTheirSizes)
     EXPECT_TRUE(window.form->LastOpenFolder().isEmpty());
 
     window.Add(services, files);
-    EXPECT_EQ(window.Column(fcName), (QStringList{"empty.mp3", "small.mp3", "kilo.mp3",
-                                                  "under.mp3", "mega.mp3", "missing.mp3"}));
-    EXPECT_EQ(window.Column(fcSize),
-              (QStringList{"0KB", "1KB", "1KB", "1023KB", "2MB", "1KB"}));
+    EXPECT_EQ(window.Column(fcName), (QStringList{"empty.mp3", "small.mp3", "kilo.mp3", "under.mp3",
+                                                  "mega.mp3", "missing.mp3"}));
+    EXPECT_EQ(window.Column(fcSize), (QStringList{"0KB", "1KB", "1KB", "1023KB", "2MB", "1KB"}));
     EXPECT_EQ(window.Column(fcStats), QStringList(6, QString()));
     EXPECT_EQ(window.Column(fcPath), files);
     EXPECT_EQ(window.Tips()->text(), "      Done");
@@ -180,7 +180,8 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersAddTheirAudioFiles)
     QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window.form.get(), &drop);
 
-    EXPECT_EQ(window.Column(fcName), (QStringList{"loose.ogg", "01 a.flac", "02 b.MP3", "03 c.wav"}));
+    EXPECT_EQ(window.Column(fcName),
+              (QStringList{"loose.ogg", "01 a.flac", "02 b.MP3", "03 c.wav"}));
     EXPECT_EQ(window.Column(fcSize), QStringList(4, "1KB"));
     EXPECT_EQ(window.Tips()->text(), "      Done");
 }
@@ -258,7 +259,8 @@ TEST_F(MainWindowTest, ConvertsToWavSampleForSampleIntoANewFolder)
 TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
 {
     const std::string first = MakeTone(root, "first.wav", 1.0);
-    const std::string garbage = fixtures::MakeRawFile(root.File("garbage.mp3"), std::string(3000, 'z'));
+    const std::string garbage =
+        fixtures::MakeRawFile(root.File("garbage.mp3"), std::string(3000, 'z'));
     const std::string third = MakeTone(root, "third.wav", 1.0);
     Window window(services, folders);
     UsePacedJobs(*window.form, 10ms);
@@ -280,12 +282,14 @@ TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
         return window.Idle();
     }));
     EXPECT_TRUE(std::any_of(tips.begin(), tips.end(), [](const QString& text) {
-        return text.startsWith("   File: 2 of 2         Completed: ") && text.endsWith("      third.wav");
+        return text.startsWith("   File: 2 of 2         Completed: ") &&
+               text.endsWith("      third.wav");
     })) << tips.join('\n').toStdString();
 
     EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%"}));
     // The run went well for what it had, but must not read as if every file made it.
-    EXPECT_TRUE(window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
+    EXPECT_TRUE(
+        window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
         << window.Tips()->text().toStdString();
     ASSERT_EQ(window.form->RunProblems().size(), 1u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(garbage));
@@ -304,7 +308,8 @@ TEST_F(MainWindowTest, NothingAcceptedEndsTheRunAtOnceAndSaysWhy)
 
     EXPECT_EQ(window.List()->topLevelItemCount(), 0);
     EXPECT_TRUE(window.Idle());
-    EXPECT_TRUE(window.Tips()->text().startsWith("    Done - 2 files not converted (2 could not be opened"))
+    EXPECT_TRUE(
+        window.Tips()->text().startsWith("    Done - 2 files not converted (2 could not be opened"))
         << window.Tips()->text().toStdString();
     EXPECT_EQ(window.form->RunProblems().size(), 2u);
     Pump(100ms);
@@ -332,7 +337,8 @@ TEST_F(MainWindowTest, FirstJobWithoutOutputIsReportedAndTheRunGoesOn)
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(blocked));
     // The reason the output failed, rather than the start failure that followed from it.
     EXPECT_NE(window.form->RunProblems()[0].second, "Must supply at least one output file");
-    EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats), window.form->RunProblems()[0].second);
+    EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats),
+              window.form->RunProblems()[0].second);
     EXPECT_GT(fixtures::DecodeAudio(folders.DefaultFolder + "fine.wma").Frames(), 0u);
 }
 

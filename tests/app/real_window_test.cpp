@@ -24,9 +24,8 @@ TEST(RealWindow, ShowsCentredConvertsAndIsPhotographed)
     FakeServices services;
     Window window(services, TestFolders(root));
     window.form->show();
-    ASSERT_TRUE(WaitUntil([&] {
-        return window.form->windowHandle() && window.form->windowHandle()->isExposed();
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window.form->windowHandle() && window.form->windowHandle()->isExposed(); }));
 
     const QRect screen = window.form->screen()->availableGeometry();
     const QRect geometry = window.form->geometry();
@@ -43,10 +42,10 @@ TEST(RealWindow, ShowsCentredConvertsAndIsPhotographed)
     Pump(std::chrono::milliseconds(200));
 
     // What the X server shows, not what the widget would paint.
-    const QImage shot = window.form->screen()
-                            ->grabWindow(0, geometry.x(), geometry.y(), geometry.width(),
-                                         geometry.height())
-                            .toImage();
+    const QImage shot =
+        window.form->screen()
+            ->grabWindow(0, geometry.x(), geometry.y(), geometry.width(), geometry.height())
+            .toImage();
     ASSERT_EQ(shot.size(), QSize(610, 413));
     QSet<QRgb> colours;
     for (int y = 0; y < shot.height(); y += 3)

@@ -133,7 +133,8 @@ TEST_F(SettingsDialogTest, UnwritableSettingsFileIsReportedAndTheDialogStaysOpen
     window.settings->show();
     Edit(window)->setText("/srv/Music");
     Button(window, "spSkinButton4")->click();
-    EXPECT_EQ(services.errors, QStringList{"Unable to write to " + Q(root.File("blocker/kelvaro/Path.ini"))});
+    EXPECT_EQ(services.errors,
+              QStringList{"Unable to write to " + Q(root.File("blocker/kelvaro/Path.ini"))});
     EXPECT_TRUE(window.settings->isVisible());
 }
 

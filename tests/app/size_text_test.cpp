@@ -19,11 +19,16 @@ TEST(FormatSizeText, BothVariantsClassifyAlikeAndDifferOnlyBelowAKilobyte)
         const char* add;
         const char* convert;
     } cases[] = {
-        {0, "0KB", "0 KB"},           {500, "1KB", "1 KB"},
-        {-1, "1KB", "1 KB"},          {1023, "1KB", "1 KB"},
-        {1024, "1KB", "1KB"},         {5120, "5KB", "5KB"},
-        {1048575, "1023KB", "1023KB"}, {1048576, "2MB", "2MB"},
-        {3145727, "3MB", "3MB"},      {int64_t{5} << 40, "5242881MB", "5242881MB"},
+        {0, "0KB", "0 KB"},
+        {500, "1KB", "1 KB"},
+        {-1, "1KB", "1 KB"},
+        {1023, "1KB", "1 KB"},
+        {1024, "1KB", "1KB"},
+        {5120, "5KB", "5KB"},
+        {1048575, "1023KB", "1023KB"},
+        {1048576, "2MB", "2MB"},
+        {3145727, "3MB", "3MB"},
+        {int64_t{5} << 40, "5242881MB", "5242881MB"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FormatSizeText(c.size, TSizeTextVariant::Add), c.add) << c.size;

@@ -11,9 +11,9 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <functional>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
