@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFont>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +36,14 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
     auto* label = new QLabel(QStringLiteral("Please click button to change path"), page);
     label->setObjectName(QStringLiteral("spSkinStdLabel1"));
     label->move(16, 24);
+    // The layout was drawn for a narrower font than most desktops use: the text must end
+    // before Browse begins.
+    constexpr int kLabelRoom = 208 - 16 - 4;
+    QFont font = label->font();
+    while (QFontMetrics(font).horizontalAdvance(label->text()) > kLabelRoom &&
+           font.pointSizeF() > 6.0)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
     label->adjustSize();
 
     const auto button = [](QWidget* parent, const char* name, const char* text, int x, int y, int w,

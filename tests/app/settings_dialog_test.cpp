@@ -51,7 +51,10 @@ TEST_F(SettingsDialogTest, HasItsControlsInPlace)
     EXPECT_EQ(pages->geometry(), QRect(16, 16, 289, 177));
     ASSERT_EQ(pages->count(), 1);
     EXPECT_EQ(pages->tabText(0), "Output Path");
-    EXPECT_EQ(dialog.findChild<QLabel*>()->text(), "Please click button to change path");
+    const QLabel* label = dialog.findChild<QLabel*>();
+    EXPECT_EQ(label->text(), "Please click button to change path");
+    EXPECT_EQ(label->pos(), QPoint(16, 24));
+    EXPECT_LT(label->geometry().right(), 208) << "the text runs under Browse";
     const struct {
         const char* name;
         const char* text;
