@@ -127,15 +127,15 @@ uint32_t TCustomFFmpegHlpr::StartTranscode(bool threaded, TConvertPriority prior
 {
     if (Running || StopRequested)
         return 0;
-    if (OutputFileCount <= 0) {
+    // The refusal is known to the termination handler, which runs before it is raised.
+    const char* refusal = OutputFileCount <= 0   ? "Must supply at least one output file"
+                          : InputFileCount == 0 ? "Must supply at least one input file"
+                                                : nullptr;
+    if (refusal) {
+        TranscodeError = refusal;
         Cleanup();
         Finish();
-        throw FFMpegException("Must supply at least one output file");
-    }
-    if (InputFileCount == 0) {
-        Cleanup();
-        Finish();
-        throw FFMpegException("Must supply at least one input file");
+        throw FFMpegException(refusal);
     }
     Running = true;
     if (!threaded) {

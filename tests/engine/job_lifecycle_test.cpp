@@ -70,6 +70,11 @@ TEST_F(JobLifecycle, OutputIsRequiredBeforeInputAndTheEndIsReportedFirst)
     job.InputFileCount = 0;
     job.OutputFileCount = 0;
     int terminationsBeforeException = -1;
+    std::string errorAtTermination;
+    job.TerminateHandler = [&](TCustomFFmpegHlpr& sender) {
+        ++job.terminations;
+        errorAtTermination = sender.TranscodeError;
+    };
     try {
         job.StartTranscode(false, tpNormal);
         FAIL() << "no exception";
@@ -78,6 +83,7 @@ TEST_F(JobLifecycle, OutputIsRequiredBeforeInputAndTheEndIsReportedFirst)
         EXPECT_STREQ(error.what(), "Must supply at least one output file");
     }
     EXPECT_EQ(terminationsBeforeException, 1);
+    EXPECT_EQ(errorAtTermination, "Must supply at least one output file");
     EXPECT_FALSE(job.Running);
     EXPECT_TRUE(job.StopRequested);
 
