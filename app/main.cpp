@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
@@ -17,7 +17,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("kelvaro"));
 
     kelvaro::app::TDesktopServices services;
-    kelvaro::app::TForm1 window(services, kelvaro::app::AppFoldersFromEnvironment());
+    kelvaro::app::TForm1 window(services, kelvaro::AppFoldersFromEnvironment());
     // Owned by the window; reads the output folder the window has just read.
     window.SetSettingsDialog(new kelvaro::app::TFset(window, services));
     window.show();

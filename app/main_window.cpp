@@ -29,7 +29,7 @@
 #include <memory>
 
 #include "app/app_icon.h"
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/size_text.h"

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 #include "app/qt_scheduler.h"
 #include "converter/av_converter.h"
 

@@ -12,7 +12,7 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 #include "app/platform_services.h"
 
 namespace kelvaro::app {

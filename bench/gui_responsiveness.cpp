@@ -16,7 +16,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "fixtures/media_fixtures.h"
@@ -70,10 +70,10 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
     fixtures::TempDir root;
-    app::TAppFolders folders;
+    TAppFolders folders;
     folders.DefaultFolder = root.File("out/");
     folders.ConfigFolder = root.File("config/");
-    folders.ProgramFolder = app::AppFoldersFromEnvironment().ProgramFolder;
+    folders.ProgramFolder = AppFoldersFromEnvironment().ProgramFolder;
 
     PickedFiles services;
     for (int i = 0; i < 10000; ++i) {

@@ -8,6 +8,7 @@
 #include "cli/batch_progress.h"
 #include "cli/progress_display.h"
 #include "cli/summary.h"
+#include "converter/app_folders.h"
 #include "converter/av_converter.h"
 #include "medialib/media_loader.h"
 
@@ -81,7 +82,7 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
 {
     std::string folder =
         command.OutputFolder.empty()
-            ? DefaultOutputFolder(std::getenv("KELVARO_DEFAULT_FOLDER"), std::getenv("HOME"))
+            ? DefaultOutputFolder(AppFoldersFromEnvironment())
             : command.OutputFolder;
     if (folder.empty()) {
         std::fprintf(console.err, "kelvaro: no output folder: give --output or set HOME\n");

@@ -120,8 +120,9 @@ std::string UsageText()
            "after the file with the new extension. Video is dropped.\n"
            "\n"
            "  --format     wma (the default) or wav\n"
-           "  --output     the output folder, created when missing (default:\n"
-           "               $KELVARO_DEFAULT_FOLDER, else $HOME/Kelvaro/)\n"
+           "  --output     the output folder, created when missing (default: the one\n"
+           "               saved in the window's settings, else $KELVARO_DEFAULT_FOLDER,\n"
+           "               else $HOME/Kelvaro/)\n"
            "  --jobs       files converted at once (default 1; 0: one per processor core)\n"
            "  --log-level  messages of the media libraries shown on standard error\n"
            "               (default error)\n"
@@ -130,15 +131,6 @@ std::string UsageText()
            "\n"
            "Exit status: 0 when every file was converted, 1 when any failed, 2 for a bad\n"
            "command line, 130 when stopped with Ctrl-C.\n";
-}
-
-std::string DefaultOutputFolder(const char* defaultFolder, const char* home)
-{
-    if (defaultFolder && *defaultFolder)
-        return FolderWithSeparator(defaultFolder);
-    if (home && *home)
-        return FolderWithSeparator(home) + "Kelvaro/";
-    return {};
 }
 
 int ParallelJobs(int jobs)

@@ -31,9 +31,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 std::string UsageText();
 
-// $KELVARO_DEFAULT_FOLDER when set, else $HOME/Kelvaro/; empty when neither can be found.
-std::string DefaultOutputFolder(const char* defaultFolder, const char* home);
-
 // Jobs to run at once: `jobs`, or the number of processor cores for 0.
 int ParallelJobs(int jobs);
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 #include "support/test_support.h"
 #include "window_harness.h"
 
@@ -44,7 +44,7 @@ protected:
 
     fixtures::TempDir root;
     FakeServices services;
-    app::TAppFolders folders = TestFolders(root);
+    TAppFolders folders = TestFolders(root);
 };
 
 TEST_F(MainWindowTest, StartsIdleWithItsControlsInPlace)
@@ -486,7 +486,7 @@ TEST_F(MainWindowTest, RemembersTheFormatAndTheLastFolderAcrossStarts)
     EXPECT_EQ(window.Combo()->currentIndex(), 1);
     EXPECT_EQ(window.form->LastOpenFolder(), Q(root.Path() + "/"));
     // The window's own settings stay out of Path.ini.
-    EXPECT_EQ(app::ReadStoredPath(folders.PathIniFile(), "Output"), app::kNoCode);
+    EXPECT_EQ(ReadStoredPath(folders.PathIniFile(), "Output"), kNoCode);
 }
 
 TEST_F(MainWindowTest, APlaceOffEveryScreenIsNotRestored)

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 #include "window_harness.h"
 
 namespace kelvaro::test {
@@ -36,7 +36,7 @@ protected:
 
     fixtures::TempDir root;
     FakeServices services;
-    app::TAppFolders folders = TestFolders(root);
+    TAppFolders folders = TestFolders(root);
 };
 
 TEST_F(SettingsDialogTest, HasItsControlsInPlace)

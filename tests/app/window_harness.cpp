@@ -34,9 +34,9 @@ bool FakeServices::OpenDocument(QWidget*, const QString& path)
     return true;
 }
 
-app::TAppFolders TestFolders(const fixtures::TempDir& root)
+TAppFolders TestFolders(const fixtures::TempDir& root)
 {
-    app::TAppFolders folders;
+    TAppFolders folders;
     folders.DefaultFolder = root.File("out/");
     folders.ConfigFolder = root.File("config/");
     folders.ProgramFolder = root.File("program/");
@@ -44,7 +44,7 @@ app::TAppFolders TestFolders(const fixtures::TempDir& root)
     return folders;
 }
 
-Window::Window(FakeServices& services, const app::TAppFolders& folders)
+Window::Window(FakeServices& services, const TAppFolders& folders)
     : form(std::make_unique<app::TForm1>(services, folders))
 {
     settings = new app::TFset(*form, services);

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
@@ -61,11 +61,11 @@ public:
 
 // Folders under one temporary directory: out/ (the default output folder, not created),
 // config/ (not created) and program/ (created).
-app::TAppFolders TestFolders(const fixtures::TempDir& root);
+TAppFolders TestFolders(const fixtures::TempDir& root);
 
 // A window and its settings dialog, as the main routine makes them.
 struct Window {
-    Window(FakeServices& services, const app::TAppFolders& folders);
+    Window(FakeServices& services, const TAppFolders& folders);
     ~Window();
 
     QPushButton* Button(const char* name) const;

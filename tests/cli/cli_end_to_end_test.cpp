@@ -224,16 +224,28 @@ TEST_F(CommandLineRun, TwoFilesWithOneOutputNameDoNotOverwriteEachOther)
     EXPECT_NEAR(fixtures::Probe(Out("song.wma")).durationSeconds, 1.0, 0.2);
 }
 
-TEST_F(CommandLineRun, TheDefaultFolderComesFromTheEnvironment)
+TEST_F(CommandLineRun, TheDefaultFolderIsTheWindowsStoredOneElseTheFallback)
 {
     const std::string input = fixtures::MakeWav(dir_.File("tune.wav"), Audio(1));
-    Outcome outcome = RunKelvaro(dir_, {input}, {"KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
+    const std::string config = "XDG_CONFIG_HOME=" + dir_.File("config");
+    Outcome outcome = RunKelvaro(
+        dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(fs::exists(dir_.File("chosen/tune.wma")));
 
-    outcome = RunKelvaro(dir_, {input}, {"KELVARO_DEFAULT_FOLDER=", "HOME=" + dir_.File("home")});
+    outcome = RunKelvaro(dir_, {input},
+                         {config, "KELVARO_DEFAULT_FOLDER=", "HOME=" + dir_.File("home")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(fs::exists(dir_.File("home/Kelvaro/tune.wma")));
+
+    // What the window's settings saved as the default comes first.
+    fs::create_directories(dir_.File("config/kelvaro"));
+    std::ofstream(dir_.File("config/kelvaro/Path.ini"))
+        << "[Output]\nPath=" << dir_.File("stored") << "\n";
+    outcome = RunKelvaro(dir_, {input},
+                         {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_TRUE(fs::exists(dir_.File("stored/tune.wma")));
 }
 
 TEST_F(CommandLineRun, CtrlCStopsCleanlyAndTheStoppedOutputIsValid)
@@ -258,10 +270,15 @@ TEST_F(CommandLineRun, CtrlCStopsCleanlyAndTheStoppedOutputIsValid)
     for (const auto& entry : fs::directory_iterator(dir_.File("out"))) {
         SCOPED_TRACE(entry.path().string());
         ++outputs;
+        const fixtures::MediaInfo info = fixtures::Probe(entry.path().string());
+        ASSERT_EQ(info.streams.size(), 1u);
         const fixtures::DecodedAudio audio = fixtures::DecodeAudio(entry.path().string());
-        EXPECT_GT(audio.Frames(), 0u);
-        EXPECT_NEAR(fixtures::Probe(entry.path().string()).durationSeconds,
-                    static_cast<double>(audio.Frames()) / audio.sampleRate, 0.1)
+        // A job started just as the interrupt came stops before its first packet: its file
+        // is a valid, empty one.
+        if (audio.Frames() == 0)
+            continue;
+        EXPECT_NEAR(info.durationSeconds, static_cast<double>(audio.Frames()) / audio.sampleRate,
+                    0.1)
             << "the header knows the length: the trailer was written";
     }
     EXPECT_GE(outputs, 1);

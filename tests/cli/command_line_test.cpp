@@ -63,14 +63,6 @@ TEST(CommandLine, MistakesAreUsageErrorsThatSayWhat)
     EXPECT_EQ(UsageErrorOf({"--fast", "a.wav"}), "unknown option '--fast'");
 }
 
-TEST(CommandLine, DefaultFolderPrefersTheOverrideThenHome)
-{
-    EXPECT_EQ(DefaultOutputFolder("/data/converted", "/home/ann"), "/data/converted/");
-    EXPECT_EQ(DefaultOutputFolder("", "/home/ann"), "/home/ann/Kelvaro/");
-    EXPECT_EQ(DefaultOutputFolder(nullptr, "/home/ann/"), "/home/ann/Kelvaro/");
-    EXPECT_EQ(DefaultOutputFolder(nullptr, nullptr), "");
-}
-
 TEST(CommandLine, ZeroJobsMeansOnePerCore)
 {
     EXPECT_EQ(ParallelJobs(3), 3);

@@ -351,7 +351,8 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
         recorder.Add({index < 0 ? "end" : "term", index, finished, CurrentThreadId()});
     });
     ASSERT_EQ(converter.AddInputFile(input), 0) << converter.LastError();
-    ASSERT_TRUE(converter.SetOutputFile(0, dir.File("out.wav"))) << converter.LastError();
+    // WMA encoding takes long enough for Clear to find the job still running.
+    ASSERT_TRUE(converter.SetOutputFile(0, dir.File("out.wma"))) << converter.LastError();
     converter.Start(1);
     ASSERT_TRUE(
         recorder.WaitFor([](const std::vector<RunEvent>& events) { return !events.empty(); }));
@@ -359,11 +360,11 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
     if (recorder.Sequence() == "term0+ end")
         GTEST_SKIP() << "the conversion ended before Clear";
     EXPECT_EQ(recorder.Sequence(), "term0- end") << "the run's only job has ended";
-    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.wav"));
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.wma"));
     EXPECT_GT(audio.Frames(), 0u);
     EXPECT_LT(audio.Frames(), static_cast<size_t>(spec.Frames()));
-    EXPECT_NEAR(fixtures::Probe(dir.File("out.wav")).durationSeconds,
-                static_cast<double>(audio.Frames()) / audio.sampleRate, 0.05)
+    EXPECT_NEAR(fixtures::Probe(dir.File("out.wma")).durationSeconds,
+                static_cast<double>(audio.Frames()) / audio.sampleRate, 0.1)
         << "the trailer was written";
 }
 

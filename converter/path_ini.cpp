@@ -1,4 +1,4 @@
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-namespace kelvaro::app {
+namespace kelvaro {
 namespace {
 
 std::string_view Trim(std::string_view text)
@@ -186,4 +186,4 @@ std::string ReadStoredPath(const std::string& iniFile, std::string_view section)
     return TIniFile(iniFile).ReadString(section, "Path", kNoCode);
 }
 
-}  // namespace kelvaro::app
+}  // namespace kelvaro

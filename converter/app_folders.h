@@ -1,9 +1,9 @@
 #pragma once
-// Where the window finds and keeps its files on a Linux desktop.
+// Where the front ends find and keep their files on a Linux desktop.
 
 #include <string>
 
-namespace kelvaro::app {
+namespace kelvaro {
 
 struct TAppFolders {
     // The fallback output folder, with a trailing '/'.
@@ -26,4 +26,8 @@ struct TAppFolders {
 // $HOME/.config/kelvaro/. ProgramFolder: the running program's folder.
 TAppFolders AppFoldersFromEnvironment();
 
-}  // namespace kelvaro::app
+// The output folder the user keeps as the default: the one stored in Path.ini by the window's
+// settings, else the fallback DefaultFolder. Read afresh on every call.
+std::string DefaultOutputFolder(const TAppFolders& folders);
+
+}  // namespace kelvaro

@@ -1,4 +1,4 @@
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -6,9 +6,10 @@
 #include <cstdlib>
 
 #include "converter/conversion_rule.h"
+#include "converter/path_ini.h"
 #include "medialib/media_loader.h"
 
-namespace kelvaro::app {
+namespace kelvaro {
 namespace {
 
 std::string Environment(const char* name)
@@ -49,4 +50,10 @@ TAppFolders AppFoldersFromEnvironment()
     return folders;
 }
 
-}  // namespace kelvaro::app
+std::string DefaultOutputFolder(const TAppFolders& folders)
+{
+    const std::string stored = ReadStoredPath(folders.PathIniFile(), "Output");
+    return stored == kNoCode || stored.empty() ? folders.DefaultFolder : stored;
+}
+
+}  // namespace kelvaro

@@ -1,4 +1,4 @@
-#include "app/path_ini.h"
+#include "converter/path_ini.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "fixtures/temp_dir.h"
 
-namespace kelvaro::app {
+namespace kelvaro {
 namespace {
 
 std::string ReadFile(const std::string& path)
@@ -86,4 +86,4 @@ TEST_F(IniFileTest, RefusedWritesLeaveTheFileAsItWas)
 }
 
 }  // namespace
-}  // namespace kelvaro::app
+}  // namespace kelvaro

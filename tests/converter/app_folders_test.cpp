@@ -1,12 +1,16 @@
-#include "app/app_folders.h"
+#include "converter/app_folders.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
-namespace kelvaro::app {
+#include "converter/path_ini.h"
+#include "fixtures/media_fixtures.h"
+
+namespace kelvaro {
 namespace {
 
 // Sets an environment variable for one test and puts it back afterwards.
@@ -47,6 +51,20 @@ TEST(AppFolders, EnvironmentOverridesGainTheirSeparator)
     EXPECT_EQ(folders.ConfigFolder, "/etc/xdg-user/kelvaro/");
 }
 
+TEST(AppFolders, TheStoredDefaultOutputFolderWinsOverTheFallback)
+{
+    fixtures::TempDir config;
+    ScopedEnv configHome("XDG_CONFIG_HOME", config.Path().c_str());
+    ScopedEnv folder("KELVARO_DEFAULT_FOLDER", "/data/converted");
+    const TAppFolders folders = AppFoldersFromEnvironment();
+    EXPECT_EQ(DefaultOutputFolder(folders), "/data/converted/") << "nothing stored yet";
+    std::filesystem::create_directories(folders.ConfigFolder);
+    ASSERT_TRUE(TIniFile(folders.PathIniFile()).WriteString("OUTPUT", "Path", "/music/mine"));
+    EXPECT_EQ(DefaultOutputFolder(folders), "/music/mine");
+    ASSERT_TRUE(TIniFile(folders.PathIniFile()).WriteString("Output", "Path", kNoCode));
+    EXPECT_EQ(DefaultOutputFolder(folders), "/data/converted/") << "the marker means none";
+}
+
 TEST(AppFolders, RelativeConfigHomeIsIgnored)
 {
     ScopedEnv home("HOME", "/home/someone");
@@ -55,4 +73,4 @@ TEST(AppFolders, RelativeConfigHomeIsIgnored)
 }
 
 }  // namespace
-}  // namespace kelvaro::app
+}  // namespace kelvaro

@@ -3,12 +3,13 @@
 // compare without regard to letter case, each read goes to the file afresh, and a write keeps
 // every other line of the file as it was.
 //
-// Not thread-safe; the window and the settings dialog use it on the user-interface thread.
+// Not thread-safe: the window uses it on the user-interface thread, the command line on its
+// main thread.
 
 #include <string>
 #include <string_view>
 
-namespace kelvaro::app {
+namespace kelvaro {
 
 class TIniFile final {
 public:
@@ -37,4 +38,4 @@ inline constexpr char kNoCode[] = "NoCode";
 // The output folder stored in `iniFile` under key "Path" of `section`, or kNoCode.
 std::string ReadStoredPath(const std::string& iniFile, std::string_view section);
 
-}  // namespace kelvaro::app
+}  // namespace kelvaro
