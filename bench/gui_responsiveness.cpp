@@ -131,12 +131,12 @@ int main(int argc, char** argv)
 
     // --- Convert: eight 20-second tones to WMA.
     Button(form, "spSkinButton3")->click();
-    fixtures::AudioSpec spec;
-    spec.seconds = 20;
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 20;
     services.files.clear();
     for (int i = 0; i < 8; ++i)
         services.files << QString::fromStdString(
-            fixtures::MakeWav(root.File("tone " + std::to_string(i) + ".wav"), spec));
+            fixtures::MakeWav(root.File("tone " + std::to_string(i) + ".wav"), audioSpec));
     Button(form, "spSkinButton1")->click();
 
     turns.clear();

@@ -16,14 +16,14 @@ int main(int argc, char** argv)
     }
     const std::string folder = argv[1];
     const int minutes = std::atoi(argv[2]);
-    AudioSpec spec;
-    spec.sampleRate = 44100;
-    spec.channels = 2;
-    spec.seconds = minutes * 60.0;
-    spec.signal = Signal::Speech;
+    AudioSpec audioSpec;
+    audioSpec.sampleRate = 44100;
+    audioSpec.channels = 2;
+    audioSpec.seconds = minutes * 60.0;
+    audioSpec.signal = Signal::Speech;
     const std::string stem = folder + "/input-" + std::to_string(minutes) + "min";
-    MakeWav(stem + ".wav", spec);
-    MakeMp3(stem + ".mp3", spec);
+    MakeWav(stem + ".wav", audioSpec);
+    MakeMp3(stem + ".mp3", audioSpec);
     std::printf("%s.wav\n%s.mp3\n", stem.c_str(), stem.c_str());
     return 0;
 }

@@ -188,14 +188,14 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersAddTheirAudioFiles)
 
 TEST_F(MainWindowTest, ConvertsToWmaAndOpensTheOutputFolderOnce)
 {
-    fixtures::AudioSpec spec;
-    spec.seconds = 1.5;
-    const std::string wav = fixtures::MakeWav(root.File("tone.wav"), spec);
-    const std::string mp3 = fixtures::MakeMp3(root.File("song.mp3"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 1.5;
+    const std::string wav = fixtures::MakeWav(root.File("tone.wav"), audioSpec);
+    const std::string mp3 = fixtures::MakeMp3(root.File("song.mp3"), audioSpec);
     fixtures::VideoSpec video;
-    video.seconds = spec.seconds;
+    video.seconds = audioSpec.seconds;
     // A video disc's file: read as an MPEG program stream whatever its letter case.
-    const std::string dat = fixtures::MakeMpegPs(root.File("AVSEQ01.DAT"), video, spec);
+    const std::string dat = fixtures::MakeMpegPs(root.File("AVSEQ01.DAT"), video, audioSpec);
     Window window(services, folders);
     window.Add(services, {Q(wav), Q(mp3), Q(dat)});
 
@@ -230,11 +230,11 @@ TEST_F(MainWindowTest, ConvertsToWmaAndOpensTheOutputFolderOnce)
 
 TEST_F(MainWindowTest, ConvertsToWavSampleForSampleIntoANewFolder)
 {
-    fixtures::AudioSpec spec;
-    spec.seconds = 1.0;
-    spec.channels = 1;
-    spec.sampleRate = 22050;
-    const std::string flac = fixtures::MakeFlac(root.File("voice.flac"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 1.0;
+    audioSpec.channels = 1;
+    audioSpec.sampleRate = 22050;
+    const std::string flac = fixtures::MakeFlac(root.File("voice.flac"), audioSpec);
     Window window(services, folders);
     window.Combo()->setCurrentIndex(1);
     // No trailing separator: Convert adds it before naming the output.
@@ -253,7 +253,7 @@ TEST_F(MainWindowTest, ConvertsToWavSampleForSampleIntoANewFolder)
     const fixtures::DecodedAudio audio = fixtures::DecodeAudio(output);
     EXPECT_EQ(audio.sampleRate, 22050);
     EXPECT_EQ(audio.channels, 1);
-    EXPECT_EQ(audio.samples, fixtures::GenerateSamples(spec));
+    EXPECT_EQ(audio.samples, fixtures::GenerateSamples(audioSpec));
 }
 
 TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)

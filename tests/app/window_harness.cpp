@@ -159,9 +159,9 @@ void UsePacedJobs(app::TForm1& form, std::chrono::milliseconds pausePerPacket)
 
 std::string MakeTone(const fixtures::TempDir& dir, const std::string& name, double seconds)
 {
-    fixtures::AudioSpec spec;
-    spec.seconds = seconds;
-    return fixtures::MakeWav(dir.File(name), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = seconds;
+    return fixtures::MakeWav(dir.File(name), audioSpec);
 }
 
 }  // namespace kelvaro::test

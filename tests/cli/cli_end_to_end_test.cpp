@@ -104,11 +104,11 @@ class CommandLineRun : public ::testing::Test {
 protected:
     fixtures::AudioSpec Audio(double seconds, int channels = 2, int sampleRate = 44100) const
     {
-        fixtures::AudioSpec spec;
-        spec.seconds = seconds;
-        spec.channels = channels;
-        spec.sampleRate = sampleRate;
-        return spec;
+        fixtures::AudioSpec audioSpec;
+        audioSpec.seconds = seconds;
+        audioSpec.channels = channels;
+        audioSpec.sampleRate = sampleRate;
+        return audioSpec;
     }
     std::string Out(const std::string& name) const { return dir_.File("out/" + name); }
 

@@ -106,9 +106,9 @@ protected:
 
 TEST_F(AddConversionJobTest, SetsUpTheJobAndItsOutputInTheFolder)
 {
-    fixtures::AudioSpec spec;
-    spec.seconds = 0.2;
-    const std::string input = fixtures::MakeWav(dir_.File("take.one.wav"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 0.2;
+    const std::string input = fixtures::MakeWav(dir_.File("take.one.wav"), audioSpec);
     std::string folder = dir_.Path() + "/out";
     std::filesystem::create_directory(folder);
 
@@ -141,11 +141,11 @@ TEST_F(AddConversionJobTest, SurroundInputBecomesAStereo48kWmaStreamButStaysSoIn
         jobs.push_back(job.get());
         return job;
     });
-    fixtures::AudioSpec spec;
-    spec.seconds = 0.2;
-    spec.channels = 6;
-    spec.sampleRate = 96000;
-    const std::string input = fixtures::MakeWav(dir_.File("surround.wav"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 0.2;
+    audioSpec.channels = 6;
+    audioSpec.sampleRate = 96000;
+    const std::string input = fixtures::MakeWav(dir_.File("surround.wav"), audioSpec);
     std::string folder = dir_.Path();
     std::string wavFolder = dir_.File("wav");
     std::filesystem::create_directory(wavFolder);

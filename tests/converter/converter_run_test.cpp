@@ -336,9 +336,9 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
 {
     LoadMediaLibrariesForTest();
     fixtures::TempDir dir;
-    fixtures::AudioSpec spec;
-    spec.seconds = 300;
-    const std::string input = fixtures::MakeWav(dir.File("long.wav"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 300;
+    const std::string input = fixtures::MakeWav(dir.File("long.wav"), audioSpec);
     RunRecorder recorder;
     TLumoAVConverter converter;
     ASSERT_TRUE(converter.LoadLibraries("", true));
@@ -362,7 +362,7 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
     EXPECT_EQ(recorder.Sequence(), "term0- end") << "the run's only job has ended";
     const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.wma"));
     EXPECT_GT(audio.Frames(), 0u);
-    EXPECT_LT(audio.Frames(), static_cast<size_t>(spec.Frames()));
+    EXPECT_LT(audio.Frames(), static_cast<size_t>(audioSpec.Frames()));
     EXPECT_NEAR(fixtures::Probe(dir.File("out.wma")).durationSeconds,
                 static_cast<double>(audio.Frames()) / audio.sampleRate, 0.1)
         << "the trailer was written";

@@ -134,9 +134,9 @@ ScriptedConverterTest::ScriptedConverterTest() : mainThread_(CurrentThreadId()) 
 void ScriptedConverterTest::SetUp()
 {
     LoadMediaLibrariesForTest();
-    fixtures::AudioSpec spec;
-    spec.seconds = 0.1;
-    input_ = fixtures::MakeWav(dir_.File("input.wav"), spec);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 0.1;
+    input_ = fixtures::MakeWav(dir_.File("input.wav"), audioSpec);
     converter_ = std::make_unique<TLumoAVConverter>();
     ASSERT_TRUE(converter_->LoadLibraries("", true));
     converter_->SetJobFactory([this](std::mutex& codecLock) {

@@ -23,11 +23,11 @@ protected:
     void TearDown() override { job_.SetLogLevel(1); }
     AudioSpec Audio(int rate, int channels, double seconds)
     {
-        AudioSpec spec;
-        spec.sampleRate = rate;
-        spec.channels = channels;
-        spec.seconds = seconds;
-        return spec;
+        AudioSpec audioSpec;
+        audioSpec.sampleRate = rate;
+        audioSpec.channels = channels;
+        audioSpec.seconds = seconds;
+        return audioSpec;
     }
 
     TempDir folder_;

@@ -25,11 +25,11 @@ protected:
     void TearDown() override { job_.SetLogLevel(1); }
     void OpenWav(int rate, int channels)
     {
-        AudioSpec spec;
-        spec.sampleRate = rate;
-        spec.channels = channels;
-        spec.seconds = 0.3;
-        input_ = MakeWav(folder_.File("in.wav"), spec);
+        AudioSpec audioSpec;
+        audioSpec.sampleRate = rate;
+        audioSpec.channels = channels;
+        audioSpec.seconds = 0.3;
+        input_ = MakeWav(folder_.File("in.wav"), audioSpec);
         ASSERT_TRUE(job_.OpenInputFile(input_)) << job_.LastError;
     }
     void OpenVideoClip()
@@ -94,9 +94,9 @@ TEST_F(OutputOpen, StreamKindsFollowTheFormatAndTheInputs)
     TCustomFFmpegHlpr audioOnly(lock_);
     audioOnly.Reset();
     audioOnly.SetLogLevel(-1);
-    AudioSpec spec;
-    spec.seconds = 0.3;
-    ASSERT_TRUE(audioOnly.OpenInputFile(MakeWav(folder_.File("a.wav"), spec)));
+    AudioSpec audioSpec;
+    audioSpec.seconds = 0.3;
+    ASSERT_TRUE(audioOnly.OpenInputFile(MakeWav(folder_.File("a.wav"), audioSpec)));
     ASSERT_TRUE(audioOnly.OpenOutputFile(folder_.File("out.avi")));
     ASSERT_EQ(audioOnly.OutputFiles[0].Streams.size(), 1u) << "no input has video";
     EXPECT_EQ(audioOnly.OutputFiles[0].Streams[0].Encoder->codec_type, AVMEDIA_TYPE_AUDIO);

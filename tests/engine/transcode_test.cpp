@@ -102,11 +102,11 @@ private:
 
 AudioSpec Tone(int rate, int channels, double seconds)
 {
-    AudioSpec spec;
-    spec.sampleRate = rate;
-    spec.channels = channels;
-    spec.seconds = seconds;
-    return spec;
+    AudioSpec audioSpec;
+    audioSpec.sampleRate = rate;
+    audioSpec.channels = channels;
+    audioSpec.seconds = seconds;
+    return audioSpec;
 }
 
 class Transcode : public ::testing::Test {
@@ -169,30 +169,30 @@ TEST_F(Transcode, EveryInputFormatConvertsToWmaAndWavAtItsOwnRateAndChannels)
 
 TEST_F(Transcode, LosslessInputsGiveTheSameSamplesInWav)
 {
-    const AudioSpec spec = Tone(48000, 2, 1.0);
+    const AudioSpec audioSpec = Tone(48000, 2, 1.0);
     for (const std::string& input :
-         {MakeWav(File("in.wav"), spec), MakeFlac(File("in.flac"), spec)}) {
+         {MakeWav(File("in.wav"), audioSpec), MakeFlac(File("in.flac"), audioSpec)}) {
         SCOPED_TRACE(input);
         const std::string output = input + ".out.wav";
         Conversion conversion(lock_);
         ASSERT_TRUE(conversion.Open(input, output, Target::Wav)) << conversion.error;
         ASSERT_TRUE(conversion.Run()) << conversion.error;
-        EXPECT_EQ(DecodeAudio(output).samples, GenerateSamples(spec));
+        EXPECT_EQ(DecodeAudio(output).samples, GenerateSamples(audioSpec));
     }
 }
 
 TEST_F(Transcode, WmaKeepsTheSoundAndRoundTripsThroughWav)
 {
-    AudioSpec spec = Tone(44100, 2, 2.0);
-    spec.signal = Signal::Speech;
-    const std::string wav = MakeWav(File("speech.wav"), spec);
+    AudioSpec audioSpec = Tone(44100, 2, 2.0);
+    audioSpec.signal = Signal::Speech;
+    const std::string wav = MakeWav(File("speech.wav"), audioSpec);
     Conversion toWma(lock_);
     ASSERT_TRUE(toWma.Open(wav, File("speech.wma"), Target::Wma));
     ASSERT_TRUE(toWma.Run()) << toWma.error;
     const DecodedAudio wma = DecodeAudio(File("speech.wma"));
     // Measured 12 to 13 dB for speech-like noise at 128 kbit/s; a broken channel order,
     // rate or sample format falls far below.
-    EXPECT_GT(SnrDb(GenerateSamples(spec), wma.samples, 2), 9.0);
+    EXPECT_GT(SnrDb(GenerateSamples(audioSpec), wma.samples, 2), 9.0);
 
     Conversion back(lock_);
     ASSERT_TRUE(back.Open(File("speech.wma"), File("back.wav"), Target::Wav));
@@ -213,8 +213,8 @@ TEST_F(Transcode, WmaCoversTheWholeInputEvenWhenItEndsInsideAFrame)
 {
     // 131072 samples are 64 whole frames; 131072 + 1000 end inside the 65th.
     for (int frames : {131072, 131072 + 1000}) {
-        AudioSpec spec = Tone(44100, 1, frames / 44100.0);
-        const std::string input = MakeWav(File(std::to_string(frames) + ".wav"), spec);
+        AudioSpec audioSpec = Tone(44100, 1, frames / 44100.0);
+        const std::string input = MakeWav(File(std::to_string(frames) + ".wav"), audioSpec);
         ASSERT_EQ(DecodeAudio(input).Frames(), static_cast<size_t>(frames));
         Conversion conversion(lock_);
         ASSERT_TRUE(conversion.Open(input, input + ".wma", Target::Wma));
@@ -493,9 +493,9 @@ TEST_F(Transcode, WithoutAProgressHandlerTheReportIsLogged)
 
 TEST_F(Transcode, SyncModeOnePadsALateStartWithSilenceAndTrimsAnEarlyOne)
 {
-    const AudioSpec spec = Tone(44100, 2, 1.0);
-    const std::string input = MakeWav(File("in.wav"), spec);
-    const std::vector<int16_t> samples = GenerateSamples(spec);
+    const AudioSpec audioSpec = Tone(44100, 2, 1.0);
+    const std::string input = MakeWav(File("in.wav"), audioSpec);
+    const std::vector<int16_t> samples = GenerateSamples(audioSpec);
     for (int64_t offset : {500000, -500000}) {
         SCOPED_TRACE(offset);
         Conversion conversion(lock_);
@@ -521,14 +521,14 @@ TEST_F(Transcode, SyncModeOnePadsALateStartWithSilenceAndTrimsAnEarlyOne)
 
 TEST_F(Transcode, VolumeScalesAndClampsTheSamples)
 {
-    AudioSpec spec = Tone(8000, 1, 0.5);
-    spec.amplitude = 0.9;
-    const std::string input = MakeWav(File("in.wav"), spec);
+    AudioSpec audioSpec = Tone(8000, 1, 0.5);
+    audioSpec.amplitude = 0.9;
+    const std::string input = MakeWav(File("in.wav"), audioSpec);
     Conversion conversion(lock_);
     conversion.Job().SetAudioVolume(512);
     ASSERT_TRUE(conversion.Open(input, File("loud.wav"), Target::Wav));
     ASSERT_TRUE(conversion.Run());
-    const std::vector<int16_t> source = GenerateSamples(spec);
+    const std::vector<int16_t> source = GenerateSamples(audioSpec);
     const std::vector<int16_t> result = DecodeAudio(File("loud.wav")).samples;
     ASSERT_EQ(result.size(), source.size());
     for (size_t i = 0; i < source.size(); ++i)
@@ -595,8 +595,8 @@ TEST_F(Transcode, VideoSetUpSizesTheEncodeBufferAndRefusesReEncodingForNow)
 std::string MakeMkaWithJump(const std::string& path, double seconds, double before,
                             double jumpSeconds)
 {
-    const AudioSpec spec = Tone(44100, 1, seconds);
-    const std::vector<int16_t> samples = GenerateSamples(spec);
+    const AudioSpec audioSpec = Tone(44100, 1, seconds);
+    const std::vector<int16_t> samples = GenerateSamples(audioSpec);
     AVFormatContext* context = nullptr;
     avformat_alloc_output_context2(&context, nullptr, "matroska", path.c_str());
     AVStream* stream = avformat_new_stream(context, nullptr);
