@@ -58,10 +58,4 @@ AVRational DoubleToRational(double value, int max)
     return result;
 }
 
-void ReleasePacket(AVPacket* packet)
-{
-    if (packet)
-        avcodec.av_packet_unref(packet);
-}
-
 }  // namespace kelvaro

@@ -21,8 +21,6 @@ int CompareRational(AVRational a, AVRational b);
 AVRational SubtractRational(AVRational a, AVRational b);
 // The fraction nearest to `value` with numerator and denominator at most `max`.
 AVRational DoubleToRational(double value, int max);
-// Drops the packet's payload reference; a null packet is fine.
-void ReleasePacket(AVPacket* packet);
 
 template <class T>
 constexpr T Clamp(T value, T low, T high)

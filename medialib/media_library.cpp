@@ -1,5 +1,7 @@
 #include "medialib/media_library.h"
 
+#include <utility>
+
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
@@ -8,6 +10,19 @@ namespace kelvaro {
 
 MediaLibrary::MediaLibrary(std::string stem, int major, std::vector<FunctionSlot> slots)
     : stem_(std::move(stem)), major_(major), slots_(std::move(slots))
+{
+}
+
+MediaLibrary::MediaLibrary(MediaLibrary&& other) noexcept
+    : stem_(std::move(other.stem_)),
+      major_(other.major_),
+      fixedName_(other.fixedName_),
+      versioned_(other.versioned_),
+      slots_(std::move(other.slots_)),
+      fallback_(std::move(other.fallback_)),
+      handle_(std::exchange(other.handle_, nullptr)),
+      bound_(std::exchange(other.bound_, false)),
+      error_(std::move(other.error_))
 {
 }
 

@@ -31,7 +31,8 @@ public:
 
     MediaLibrary(const MediaLibrary&) = delete;
     MediaLibrary& operator=(const MediaLibrary&) = delete;
-    MediaLibrary(MediaLibrary&&) = default;
+    // The moved-from library no longer owns the mapping, so Unload runs once per mapping.
+    MediaLibrary(MediaLibrary&& other) noexcept;
     ~MediaLibrary() = default;  // libraries stay mapped until Unload, by design
 
     void SetVersioned(bool versioned) { versioned_ = versioned; }
@@ -50,11 +51,8 @@ public:
     bool IsLoaded() const { return handle_ != nullptr; }
     // The file the dynamic linker actually mapped; empty while not loaded.
     std::string LoadedPath() const;
-    size_t FunctionCount() const { return slots_.size(); }
     bool IsBound() const { return bound_; }
-    void* Handle() const { return handle_; }
     const std::string& ErrorText() const { return error_; }
-    void ClearError() { error_.clear(); }
 
 private:
     std::string stem_;

@@ -15,8 +15,14 @@ struct AvFormatCloseInput {
 struct AvFormatFreeContext {
     void operator()(AVFormatContext* context) const { avformat.avformat_free_context(context); }
 };
+// The second-pass statistics text belongs to the context's user, not to the library, so it
+// goes with the context whatever way the set-up ended.
 struct AvCodecFreeContext {
-    void operator()(AVCodecContext* context) const { avcodec.avcodec_free_context(&context); }
+    void operator()(AVCodecContext* context) const
+    {
+        avutil.av_freep(&context->stats_in);
+        avcodec.avcodec_free_context(&context);
+    }
 };
 struct AvFrameFree {
     void operator()(AVFrame* frame) const { avutil.av_frame_free(&frame); }
