@@ -103,6 +103,8 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
                         input.AudioStartPending = 0;
                     else
                         byteDelta = std::max<int64_t>(0, kPaddingLimitBytes - size);
+                    // Whole sample frames only: 3, 5 or 6 channels do not divide the limit.
+                    byteDelta -= byteDelta % (2 * decoderChannels);
                     SilenceBuffer.resize(static_cast<size_t>(size + byteDelta));
                     std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
                     std::memcpy(SilenceBuffer.data() + byteDelta, data, static_cast<size_t>(size));
@@ -203,8 +205,9 @@ void TCustomFFmpegHlpr::SendSamples(TOutputStreamState& output, const uint8_t* s
                 throw FFMpegException("Audio encoding failed");
         }
         // Same rate: the conversion hands back every sample at once.
-        swresample.swr_convert(output.ToEncoderFormat.get(), frame->extended_data, frames,
-                               &samples, frames);
+        if (swresample.swr_convert(output.ToEncoderFormat.get(), frame->extended_data, frames,
+                                   &samples, frames) < 0)
+            throw FFMpegException("Audio encoding failed");
     }
     frame->pts = output.OutputClock;
     output.OutputClock += frames;

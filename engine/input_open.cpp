@@ -55,6 +55,17 @@ bool TCustomFFmpegHlpr::FailInputOpen(const std::string& reason)
     return false;
 }
 
+// Returns the input's own time of the start position, from which its time offset follows.
+int64_t TCustomFFmpegHlpr::SeekToStartTime(AVFormatContext* input) const
+{
+    int64_t timestamp = StartTime;
+    if (input->start_time != AV_NOPTS_VALUE)
+        timestamp += input->start_time;
+    if (StartTime != 0)
+        avformat.av_seek_frame(input, -1, timestamp, AVSEEK_FLAG_BACKWARD);  // best effort
+    return timestamp;
+}
+
 bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
 {
     if (InputFileCount >= kMaxFiles)
@@ -126,13 +137,8 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
     if (probeResult < 0 && JobLogLevel >= 0)
         return FailInputOpen(Format("%s: could not find codec parameters", fileName.c_str()));
 
-    int64_t timestamp = StartTime;
-    if (input->start_time != AV_NOPTS_VALUE)
-        timestamp += input->start_time;
-    if (StartTime != 0) {
-        avformat.av_seek_frame(input.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);  // best effort
-        StartTime = 0;
-    }
+    const int64_t timestamp = SeekToStartTime(input.get());
+    StartTime = 0;
 
     TInputFile file;
     const std::string extension = LowerCaseExtension(fileName);

@@ -120,7 +120,6 @@ void TCustomFFmpegHlpr::Cleanup()
     RcOverride.clear();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
-    EncodeBuffer.reset();
 }
 
 uint32_t TCustomFFmpegHlpr::StartTranscode(bool threaded, TConvertPriority priority)
@@ -185,8 +184,6 @@ void TCustomFFmpegHlpr::CloseOpenedCodecs()
 {
     for (CodecContextPtr* encoder : OpenedEncoders) {
         std::lock_guard lock(*CodecLock);
-        if (*encoder)
-            avutil.av_freep(&(*encoder)->stats_in);
         encoder->reset();
     }
     OpenedEncoders.clear();

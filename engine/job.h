@@ -191,8 +191,8 @@ struct TJobState {
     std::string VideoStatsFileName;
     FilePtr VideoStatsFile;
     int32_t HistogramEnabled = 0;
+    std::array<uint32_t, 52> QualityHistogram{};  // per job: jobs run side by side
     int32_t EncodeBufferSize = 262144;
-    AvMemoryPtr<uint8_t> EncodeBuffer;
     int32_t TotalDurationMs = -1;
 };
 
@@ -405,6 +405,7 @@ private:
     TStreamKinds CheckInputStreamKinds() const;
     void ClearPendingInputSettings();
     bool FailInputOpen(const std::string& reason);
+    int64_t SeekToStartTime(AVFormatContext* input) const;
     void SetCrop(int32_t pixels, int32_t& band, int32_t& dimension, const char* side,
                  bool vertical);
     void SetPad(int32_t pixels, int32_t& band, const char* side);

@@ -141,9 +141,13 @@ void TCustomFFmpegHlpr::RunMainLoop()
     }
 
     // Drain, also after a stop: the outputs end valid up to where the loop stopped.
-    for (size_t i = 0; i < InputStreams.size(); ++i)
-        if (InputStreams[i]->DecodingNeeded)
-            DecodePacket(static_cast<int>(i), nullptr);
+    for (size_t i = 0; i < InputStreams.size(); ++i) {
+        const TInputStreamState& stream = *InputStreams[i];
+        if (stream.DecodingNeeded && DecodePacket(static_cast<int>(i), nullptr) < 0 &&
+            JobLogLevel >= 0)
+            Log(1, Format("Error while decoding stream #%d.%d", stream.FileIndex,
+                          stream.StreamIndex));
+    }
     int trailerFailure = 0;
     for (int file = 0; file < OutputFileCount; ++file) {
         const int result = avformat.av_write_trailer(OutputFiles[file].Context.get());
@@ -151,21 +155,7 @@ void TCustomFFmpegHlpr::RunMainLoop()
             trailerFailure = result;
     }
     ProgressReport(true);
-    for (const auto& output : OutputStreams) {
-        if (!output->EncodingNeeded)
-            continue;
-        std::lock_guard lock(*CodecLock);
-        avutil.av_freep(&output->Encoder()->stats_in);
-        output->Setup->Encoder.reset();
-        std::erase(OpenedEncoders, &output->Setup->Encoder);
-    }
-    for (const auto& input : InputStreams) {
-        if (!input->DecodingNeeded)
-            continue;
-        std::lock_guard lock(*CodecLock);
-        input->DecoderSlot->reset();
-        std::erase(OpenedDecoders, input->DecoderSlot);
-    }
+    CloseOpenedCodecs();
     // An output whose end could not be written is not a finished conversion.
     if (trailerFailure < 0)
         throw FFMpegException(MediaErrorText("av_write_trailer()", trailerFailure));
@@ -192,8 +182,12 @@ int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet
             result = DecodeAudio(inputStreamIndex, packet);
         else if (type == AVMEDIA_TYPE_SUBTITLE)
             result = DecodeSubtitle(inputStreamIndex, packet);
-        if (result < 0)
+        if (result < 0) {
+            // What reached the outputs before the failure still gets the encoders' tails.
+            if (!packet)
+                DrainOutputStreams(inputStreamIndex);
             return -1;
+        }
     } else if (packet) {
         input.Pts = input.NextPts;
         if (packet->duration > 0)

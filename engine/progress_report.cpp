@@ -15,10 +15,6 @@
 namespace kelvaro {
 namespace {
 
-// Quantiser counts of every job's encoded pictures; shared without a lock, as nothing in the
-// program turns it on.
-std::array<uint32_t, 52> QualityHistogram{};
-
 // The report line: every piece goes into what is left of one fixed buffer.
 class ReportLine final {
 public:

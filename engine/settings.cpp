@@ -263,12 +263,7 @@ void TCustomFFmpegHlpr::SetStartTime(int32_t milliseconds)
         return;
     StartTime = int64_t{milliseconds} * 1000;
     for (int i = 0; i < InputFileCount; ++i) {
-        AVFormatContext* input = InputFiles[i].Context.get();
-        int64_t timestamp = StartTime;
-        if (input->start_time != AV_NOPTS_VALUE)
-            timestamp += input->start_time;
-        if (StartTime != 0)
-            avformat.av_seek_frame(input, -1, timestamp, AVSEEK_FLAG_BACKWARD);  // best effort
+        const int64_t timestamp = SeekToStartTime(InputFiles[i].Context.get());
         InputTimeOffsets[i] = KeepTimestamps ? InputTimeOffset : InputTimeOffset - timestamp;
     }
     StartTime = 0;

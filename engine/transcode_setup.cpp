@@ -231,12 +231,6 @@ void TCustomFFmpegHlpr::SetUpTranscode()
                        "copy the video or disable it",
                        output->FileIndex, output->StreamIndex));
 
-    if (!EncodeBuffer) {
-        EncodeBuffer.reset(static_cast<uint8_t*>(avutil.av_malloc(EncodeBufferSize)));
-        if (!EncodeBuffer)
-            throw FFMpegException("av_malloc fail");
-    }
-
     // Describe the outputs as they are configured (the muxer reads the stream parameters).
     for (const auto& output : OutputStreams)
         if (!output->Setup->StreamCopy)
@@ -417,7 +411,7 @@ void TCustomFFmpegHlpr::OpenTwoPassStatistics(TOutputStreamState& output, int gl
     const size_t read = std::fread(text, 1, static_cast<size_t>(size < 0 ? 0 : size), file.get());
     text[read] = '\0';
     avutil.av_freep(&encoder->stats_in);
-    encoder->stats_in = text;  // the encoder context frees it
+    encoder->stats_in = text;  // freed with the encoder context
 }
 
 void TCustomFFmpegHlpr::OpenCodecs()
@@ -492,13 +486,15 @@ void TCustomFFmpegHlpr::SetUpBitstreamFilters(TOutputStreamState& output)
         if (!filter || avcodec.av_bsf_alloc(filter, &context) < 0)
             throw FFMpegException(Format("Unknown bitstream filter %s", name.c_str()));
         BsfContextPtr owner(context);
-        avcodec.avcodec_parameters_copy(context->par_in, output.Stream->codecpar);
+        if (avcodec.avcodec_parameters_copy(context->par_in, output.Stream->codecpar) < 0)
+            throw FFMpegException("av_mallocz fail");
         context->time_base_in = output.Stream->time_base;
         if (avcodec.av_bsf_init(context) < 0)
             throw FFMpegException(Format("%s cannot filter output stream #%d.%d", name.c_str(),
                                          output.FileIndex, output.StreamIndex));
         // A filter may change what the stream carries; the muxer must see its result.
-        avcodec.avcodec_parameters_copy(output.Stream->codecpar, context->par_out);
+        if (avcodec.avcodec_parameters_copy(output.Stream->codecpar, context->par_out) < 0)
+            throw FFMpegException("av_mallocz fail");
         output.BitstreamFilters.push_back(std::move(owner));
     }
 }
@@ -532,7 +528,6 @@ void TCustomFFmpegHlpr::WriteHeaders()
 
 void TCustomFFmpegHlpr::ReleaseTranscodeState()
 {
-    EncodeBuffer.reset();
     InputFileStates.clear();
     InputStreams.clear();
     // Streams' files, FIFOs, pictures, scalers and resamplers go with their records; the

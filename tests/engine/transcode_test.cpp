@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "engine/job.h"
@@ -519,6 +520,27 @@ TEST_F(Transcode, SyncModeOnePadsALateStartWithSilenceAndTrimsAnEarlyOne)
     }
 }
 
+TEST_F(Transcode, SilenceBeyondThePaddingLimitKeepsThreeChannelsInStep)
+{
+    // 131072 bytes of padding is not a whole number of 3-channel sample frames.
+    const AudioSpec audioSpec = Tone(44100, 3, 1.0);
+    const std::vector<int16_t> samples = GenerateSamples(audioSpec);
+    Conversion conversion(lock_);
+    TCustomFFmpegHlpr& job = conversion.Job();
+    job.KeepTimestamps = true;
+    job.InputTimeOffset = 2000000;
+    job.AudioSyncMode = 1;
+    ASSERT_TRUE(conversion.Open(MakeWav(File("in.wav"), audioSpec), File("late.wav"), Target::Wav));
+    ASSERT_TRUE(conversion.Run()) << conversion.error;
+    const std::vector<int16_t> result = DecodeAudio(File("late.wav")).samples;
+    ASSERT_GT(result.size(), samples.size());
+    const auto firstBlock = std::search(result.begin(), result.end(), samples.begin(),
+                                        samples.begin() + 300);
+    ASSERT_NE(firstBlock, result.end());
+    EXPECT_EQ((firstBlock - result.begin()) % 3, 0) << "the first channel stays first";
+    EXPECT_TRUE(std::equal(samples.end() - 300, samples.end(), result.end() - 300));
+}
+
 TEST_F(Transcode, VolumeScalesAndClampsTheSamples)
 {
     AudioSpec audioSpec = Tone(8000, 1, 0.5);
@@ -579,6 +601,17 @@ TEST_F(Transcode, VideoSetUpSizesTheEncodeBufferAndRefusesReEncodingForNow)
     ASSERT_TRUE(secondPass.Job().OpenOutputFile(File("pass2.mpg")));
     EXPECT_FALSE(secondPass.Run());
     EXPECT_EQ(secondPass.error, "creat open fail: " + File("stats") + "-0.log");
+    // With the statistics there, the refusal below comes after they were read: they must go
+    // with the encoder (the address sanitizer build reports them otherwise).
+    std::ofstream(File("stats") + "-0.log") << "statistics of a first pass\n";
+    Conversion statisticsRead(lock_);
+    ASSERT_TRUE(statisticsRead.Job().OpenInputFile(mpg));
+    statisticsRead.Job().PassNumber = 2;
+    statisticsRead.Job().PassLogBaseName = File("stats");
+    ASSERT_TRUE(statisticsRead.Job().OpenOutputFile(File("pass2.mpg")));
+    EXPECT_FALSE(statisticsRead.Run());
+    EXPECT_EQ(statisticsRead.error.rfind("Video re-encoding is not supported yet", 0), 0u)
+        << statisticsRead.error;
 
     Conversion reEncode(lock_);
     ASSERT_TRUE(reEncode.Job().OpenInputFile(mpg));
