@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "engine/ffmpeg_exception.h"
 #include "medialib/media_functions.h"
 #include "medialib/media_loader.h"
 
@@ -11,6 +10,8 @@ namespace kelvaro {
 namespace {
 
 constexpr std::chrono::milliseconds kMainThreadStepDelay{100};
+// Errors on the library's scale, which DoLog takes.
+constexpr int kLibraryErrorLevel = 0;
 
 TLogLevel EventLevel(int libraryLevel)
 {
@@ -208,9 +209,10 @@ void TCustomAVConverter::RunScheduledStart(uint64_t generation, int32_t index)
     }
     try {
         StartJob(index);
-    } catch (const FFMpegException&) {
-        // The job has reported its termination and keeps the reason (JobError); the main
-        // loop that called us has nobody to hand it to.
+    } catch (...) {
+        // Whatever ended the job (a refused start, or any failure of a run on this thread)
+        // was kept as its reason (JobError) and reported by its termination; the main loop
+        // that called us has nobody to hand it to, and must not be ended by it.
     }
 }
 
@@ -293,8 +295,7 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
     // Kept here, so that handlers can ask for it while Clear has the job out of the list.
     if (!job.TranscodeError.empty())
         jobErrors_[job.Index] = job.TranscodeError;
-    if (const auto handler = onTerminate_)
-        (*handler)(job.Index, job.Finished);
+    RaiseTerminate(job.Index, job.Finished);
     ++finishedCount_;
     if (pendingCount_ > 0) {
         StartNext();
@@ -305,9 +306,32 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
     if (runEndReported_ || finishedCount_ < runJobCount_)
         return;
     runEndReported_ = true;
-    if (const auto handler = onTerminate_)
-        (*handler)(-1, true);
+    RaiseTerminate(-1, true);
     LogItems().Clear();
+}
+
+void TCustomAVConverter::RaiseTerminate(int32_t index, bool finished)
+{
+    // A copy: the handler may replace itself.
+    const auto handler = onTerminate_;
+    if (!handler)
+        return;
+    // What escaped the handler would end a worker before the next job starts and the run's
+    // end is reported, and nobody would learn why: it is logged, and the run goes on.
+    std::string failure;
+    try {
+        (*handler)(index, finished);
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "unknown failure";
+    }
+    try {
+        DoLog(index, kLibraryErrorLevel, "The OnTerminate handler failed: " + failure);
+    } catch (...) {
+        // The log handler failed as well: nobody is left to tell, and the run must go on.
+    }
 }
 
 void TCustomAVConverter::SetJobFactory(TJobFactory factory)

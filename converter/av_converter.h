@@ -137,6 +137,9 @@ protected:
 
 private:
     void RunScheduledStart(uint64_t generation, int32_t index);
+    // Calls OnTerminate; a failure of the handler is logged (OnLog, error level), never
+    // passed on. The caller holds EventLock.
+    void RaiseTerminate(int32_t index, bool finished);
 
     TFFmpegList jobs_;
     // --- Main thread only.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 
 #include "scripted_converter.h"
@@ -142,6 +143,23 @@ TEST_F(ConverterRun, OnTheMainThreadEachJobRuns100MillisecondsAfterThePreviousSt
     EXPECT_EQ(Job(1).ThreadID, mainThread_);
 }
 
+TEST_F(ConverterRun, OnTheMainThreadAnyFailureOfAJobStaysWithItAndTheRunGoesOn)
+{
+    TDelayedTaskQueue::Clock::time_point now{};
+    TDelayedTaskQueue queue([&] { return now; });
+    converter_->SetMainThreadScheduler(&queue);
+    AddJob([](ScriptedJob&) { throw std::runtime_error("not a library failure"); });
+    AddJob();
+    converter_->Start(0);
+    for (int step = 0; step < 2; ++step) {
+        now += 100ms;
+        // The scheduler belongs to the application's loop: nothing may reach it.
+        EXPECT_NO_THROW(queue.RunDue()) << "step " << step;
+    }
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0- run1 term1+ end");
+    EXPECT_EQ(converter_->JobError(0), "not a library failure");
+}
+
 TEST_F(ConverterRun, ClearDropsAStartScheduledBeforeIt)
 {
     TDelayedTaskQueue::Clock::time_point now{};
@@ -221,6 +239,37 @@ TEST_F(ConverterRun, AFailingTranscodeIsReportedWithItsReasonAndTheRunGoesOn)
     const RunEvent line = logs.Find("log", 1);
     EXPECT_EQ(line.level, llError);
     EXPECT_EQ(line.text, "scripted failure");
+}
+
+TEST_F(ConverterRun, ATerminationHandlerThatThrowsIsLoggedAndTheRunGoesOn)
+{
+    RunRecorder logs;
+    converter_->SetOnLog([&](int32_t index, TLogLevel level, const std::string& text) {
+        logs.Add({"log", index, false, CurrentThreadId(), level, text});
+    });
+    converter_->SetOnTerminate([this](int32_t index, bool finished) {
+        recorder_.Add({index < 0 ? "end" : "term", index, finished, CurrentThreadId()});
+        if (index == 0)
+            throw std::runtime_error("handler trouble");
+        if (index < 0)
+            throw 42;
+    });
+    AddJob();
+    AddJob();
+    converter_->Start(1);
+    ASSERT_TRUE(recorder_.WaitForEnd()) << recorder_.Sequence();
+    converter_->Clear();  // waits for the worker that raised the end
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1+ end");
+    std::vector<std::string> failures;
+    for (const RunEvent& line : logs.Events()) {
+        if (line.text.rfind("The OnTerminate handler", 0) == 0) {
+            EXPECT_EQ(line.level, llError);
+            failures.push_back(std::to_string(line.index) + " " + line.text);
+        }
+    }
+    EXPECT_EQ(failures,
+              (std::vector<std::string>{"0 The OnTerminate handler failed: handler trouble",
+                                        "-1 The OnTerminate handler failed: unknown failure"}));
 }
 
 TEST_F(ConverterRun, StopDuringTheSecondOfThreeEndsItAndStartsNoMore)
