@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "converter/av_converter.h"
 
@@ -13,10 +14,12 @@ constexpr int32_t kWmaBitRate = 128000;
 constexpr int32_t kWmaMaxChannels = 2;
 constexpr int32_t kWmaMaxSampleRate = 48000;
 
-std::string NamePart(const std::string& fileName)
+// Two names of one file give one key; a file that does not exist yet keys by its own name.
+std::string FileKey(const std::string& path)
 {
-    const size_t slash = fileName.rfind('/');
-    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+    return error ? path : canonical.string();
 }
 
 std::string LowerCase(std::string text)
@@ -27,6 +30,12 @@ std::string LowerCase(std::string text)
 }
 
 }  // namespace
+
+std::string FileNamePart(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 std::string TargetExtension(TTargetFormat format)
 {
@@ -43,7 +52,7 @@ std::string FolderWithSeparator(const std::string& folder)
 std::string OutputFileName(const std::string& folder, const std::string& inputFileName,
                            const std::string& extension)
 {
-    std::string name = NamePart(inputFileName);
+    std::string name = FileNamePart(inputFileName);
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos)
         name.erase(dot);
@@ -54,7 +63,7 @@ TInputOptions ConversionInputOptions(const std::string& inputFileName)
 {
     TInputOptions options;
     options.FileName = inputFileName;
-    const std::string name = NamePart(inputFileName);
+    const std::string name = FileNamePart(inputFileName);
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos && LowerCase(name.substr(dot)) == ".dat")
         options.FormatName = "mpeg";
@@ -99,6 +108,25 @@ TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string
     outputOptions.ExtraOptions = extraOptions;
     job.OutputSet = converter.SetOutputFile(job.Index, job.OutputFileName, &outputOptions);
     return job;
+}
+
+TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)
+{
+    for (const std::string& input : inputs)
+        inputs_.emplace(FileKey(input), input);
+}
+
+std::string TOutputClaims::Claim(const std::string& input, const std::string& output)
+{
+    const std::string outputKey = FileKey(output);
+    if (const auto writer = writers_.find(outputKey); writer != writers_.end())
+        return output + " is already the output of " + writer->second;
+    // Writing over its own input is left to the engine, which refuses it with its own words.
+    if (const auto other = inputs_.find(outputKey);
+        other != inputs_.end() && outputKey != FileKey(input))
+        return output + " would overwrite the input " + other->second;
+    writers_.emplace(outputKey, input);
+    return {};
 }
 
 }  // namespace kelvaro

@@ -3,7 +3,9 @@
 // window and the command line share, so that both name and encode outputs alike.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "converter/ffmpeg_hlpr.h"
 #include "converter/option_records.h"
@@ -16,6 +18,9 @@ enum class TTargetFormat { Wma, Wav };
 
 // ".wma" or ".wav".
 std::string TargetExtension(TTargetFormat format);
+
+// What follows the last '/' of `path`: the file's own name.
+std::string FileNamePart(const std::string& path);
 
 // `folder` with a trailing '/' added when it has none; an empty folder stays empty.
 std::string FolderWithSeparator(const std::string& folder);
@@ -46,5 +51,22 @@ struct TConversionJob {
 TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
                                 TTargetFormat format, std::string& outputFolder,
                                 const std::string& extraOptions = {});
+
+// Keeps a batch from destroying data: no two jobs may write one file, and no job may write
+// over a file that another entry of the batch reads. Names are compared as the files they
+// lead to, so "out/../a.wav" and "a.wav" are one file. Not thread-safe.
+class TOutputClaims final {
+public:
+    // `inputs`: every file of the batch, also those that will never get a job.
+    explicit TOutputClaims(const std::vector<std::string>& inputs);
+
+    // Empty when `input` may write `output`, which is then claimed for it; otherwise why it
+    // may not, and nothing is claimed.
+    std::string Claim(const std::string& input, const std::string& output);
+
+private:
+    std::map<std::string, std::string> inputs_;   // file -> the entry first naming it
+    std::map<std::string, std::string> writers_;  // output file -> the input writing it
+};
 
 }  // namespace kelvaro

@@ -21,6 +21,13 @@ TEST(ConversionRuleNames, OutputIsTheFolderPlusTheNameWithoutItsLastExtension)
     EXPECT_EQ(OutputFileName("/out/", "/music/Song.Live.FLAC", ".wav"), "/out/Song.Live.wav");
 }
 
+TEST(ConversionRuleNames, FileNameIsWhatFollowsTheLastSlash)
+{
+    EXPECT_EQ(FileNamePart("/music/live/song.mp3"), "song.mp3");
+    EXPECT_EQ(FileNamePart("song.mp3"), "song.mp3");
+    EXPECT_EQ(FileNamePart("/music/"), "");
+}
+
 TEST(ConversionRuleNames, FolderGainsItsSeparatorOnlyWhenMissing)
 {
     EXPECT_EQ(FolderWithSeparator("/out"), "/out/");
@@ -91,6 +98,31 @@ TEST(ConversionRuleOutput, WavUsesTheWavMuxerAndKeepsFollowingTheInput)
     EXPECT_NE(wav.DisableVideo, 0);
     EXPECT_EQ(wav.AudioChannels, -1);
     EXPECT_EQ(wav.SampleRate, -1);
+}
+
+TEST(OutputClaims, ASecondWriterOfOneFileIsRefusedNamingTheFirst)
+{
+    TOutputClaims claims({"/a/song.wav", "/b/song.flac"});
+    EXPECT_EQ(claims.Claim("/a/song.wav", "/out/song.wma"), "");
+    EXPECT_EQ(claims.Claim("/b/song.flac", "/out/song.wma"),
+              "/out/song.wma is already the output of /a/song.wav");
+    EXPECT_EQ(claims.Claim("/b/song.flac", "/out/../out/song.wma"),
+              "/out/../out/song.wma is already the output of /a/song.wav")
+        << "another name of the same file";
+    EXPECT_EQ(claims.Claim("/b/song.flac", "/out/other.wma"), "");
+}
+
+TEST(OutputClaims, AnOutputOverAnotherEntrysInputIsRefusedEvenWhenThatGetsNoJob)
+{
+    fixtures::TempDir dir;
+    std::filesystem::create_directories(dir.File("out"));
+    const std::string input = fixtures::MakeRawFile(dir.File("out/a.wav"), "x");
+    TOutputClaims claims({dir.File("x/a.mp3"), dir.File("out/../out/a.wav")});
+    EXPECT_EQ(claims.Claim(dir.File("x/a.mp3"), input),
+              input + " would overwrite the input " + dir.File("out/../out/a.wav"));
+    // Refused, so not claimed: the file's own entry may still have it (the engine then
+    // refuses to write over its input).
+    EXPECT_EQ(claims.Claim(dir.File("out/../out/a.wav"), input), "");
 }
 
 class AddConversionJobTest : public ::testing::Test {
