@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "converter/conversion_rule.h"
 #include "converter/path_ini.h"
@@ -11,6 +12,8 @@
 
 namespace kelvaro {
 namespace {
+
+constexpr char kOutputSection[] = "Output";
 
 std::string Environment(const char* name)
 {
@@ -52,8 +55,15 @@ TAppFolders AppFoldersFromEnvironment()
 
 std::string DefaultOutputFolder(const TAppFolders& folders)
 {
-    const std::string stored = ReadStoredPath(folders.PathIniFile(), "Output");
+    const std::string stored = ReadStoredPath(folders.PathIniFile(), kOutputSection);
     return stored == kNoCode || stored.empty() ? folders.DefaultFolder : stored;
+}
+
+bool StoreDefaultOutputFolder(const TAppFolders& folders, const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folders.ConfigFolder, error);
+    return !error && WriteStoredPath(folders.PathIniFile(), kOutputSection, path);
 }
 
 }  // namespace kelvaro

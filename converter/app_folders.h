@@ -29,5 +29,8 @@ TAppFolders AppFoldersFromEnvironment();
 // The output folder the user keeps as the default: the one stored in Path.ini by the window's
 // settings, else the fallback DefaultFolder. Read afresh on every call.
 std::string DefaultOutputFolder(const TAppFolders& folders);
+// Stores `path` as that default, creating the configuration folder when it is missing. False
+// when the folder or the file cannot be written; an earlier file then stays as it was.
+bool StoreDefaultOutputFolder(const TAppFolders& folders, const std::string& path);
 
 }  // namespace kelvaro

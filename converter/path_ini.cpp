@@ -181,9 +181,20 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
     return true;
 }
 
+namespace {
+
+constexpr char kPathKey[] = "Path";
+
+}  // namespace
+
 std::string ReadStoredPath(const std::string& iniFile, std::string_view section)
 {
-    return TIniFile(iniFile).ReadString(section, "Path", kNoCode);
+    return TIniFile(iniFile).ReadString(section, kPathKey, kNoCode);
+}
+
+bool WriteStoredPath(const std::string& iniFile, std::string_view section, std::string_view path)
+{
+    return TIniFile(iniFile).WriteString(section, kPathKey, path);
 }
 
 }  // namespace kelvaro

@@ -37,5 +37,7 @@ inline constexpr char kNoCode[] = "NoCode";
 
 // The output folder stored in `iniFile` under key "Path" of `section`, or kNoCode.
 std::string ReadStoredPath(const std::string& iniFile, std::string_view section);
+// Stores `path` where ReadStoredPath finds it; as TIniFile::WriteString.
+bool WriteStoredPath(const std::string& iniFile, std::string_view section, std::string_view path);
 
 }  // namespace kelvaro

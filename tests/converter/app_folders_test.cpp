@@ -65,6 +65,23 @@ TEST(AppFolders, TheStoredDefaultOutputFolderWinsOverTheFallback)
     EXPECT_EQ(DefaultOutputFolder(folders), "/data/converted/") << "the marker means none";
 }
 
+TEST(AppFolders, StoringTheDefaultOutputFolderMakesTheConfigFolderAndIsReadBack)
+{
+    fixtures::TempDir root;
+    TAppFolders folders;
+    folders.DefaultFolder = root.File("fallback/");
+    folders.ConfigFolder = root.File("config/kelvaro/");
+    ASSERT_TRUE(StoreDefaultOutputFolder(folders, "/music/mine"));
+    EXPECT_EQ(DefaultOutputFolder(folders), "/music/mine");
+    EXPECT_EQ(ReadStoredPath(folders.PathIniFile(), "output"), "/music/mine");
+
+    // A file where the configuration folder's parent should be: nothing can be stored.
+    fixtures::MakeRawFile(root.File("blocker"), "");
+    folders.ConfigFolder = root.File("blocker/kelvaro/");
+    EXPECT_FALSE(StoreDefaultOutputFolder(folders, "/music/other"));
+    EXPECT_EQ(DefaultOutputFolder(folders), root.File("fallback/"));
+}
+
 TEST(AppFolders, RelativeConfigHomeIsIgnored)
 {
     ScopedEnv home("HOME", "/home/someone");
