@@ -1,15 +1,15 @@
 #include "cli/batch_conversion.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <vector>
 
 #include "cli/batch_progress.h"
 #include "cli/progress_display.h"
 #include "cli/summary.h"
 #include "converter/app_folders.h"
 #include "converter/av_converter.h"
+#include "engine/ffmpeg_exception.h"
 #include "medialib/media_loader.h"
 
 namespace kelvaro::cli {
@@ -20,17 +20,17 @@ namespace fs = std::filesystem;
 constexpr std::chrono::milliseconds kReportInterval{250};
 constexpr std::chrono::milliseconds kPollInterval{100};
 
-// Two names of one file compare equal; a file that does not exist yet has its own name.
-std::string FileKey(const std::string& path)
-{
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    return error ? path : canonical.string();
-}
-
 struct TBatchJobs {
     // Written before the run, read by the events: no lock needed.
     std::vector<std::string> outputOfJob;
+
+    // Empty for an index the run never had.
+    std::string OutputOf(int32_t index) const
+    {
+        return index >= 0 && static_cast<size_t>(index) < outputOfJob.size()
+                   ? outputOfJob[static_cast<size_t>(index)]
+                   : std::string();
+    }
 };
 
 // Adds a job per file; a file that cannot be converted is recorded with its reason.
@@ -38,26 +38,14 @@ TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
                    const TCommandLine& command, const std::string& folder)
 {
     TBatchJobs jobs;
-    std::map<std::string, std::string> inputs;  // key -> file as given
-    for (const std::string& input : command.Files)
-        inputs.emplace(FileKey(input), input);
-    std::map<std::string, std::string> writers;  // output key -> the input that writes it
-
+    TOutputClaims claims(command.Files);
     for (const std::string& input : command.Files) {
         const std::string output = OutputFileName(folder, input, TargetExtension(command.Format));
         const int file = progress.AddFile(input, output);
-        // Two jobs writing one file, or one overwriting another's input, would destroy data.
-        const std::string outputKey = FileKey(output);
-        if (const auto writer = writers.find(outputKey); writer != writers.end()) {
-            progress.Reject(file, output + " is already the output of " + writer->second);
+        if (const std::string conflict = claims.Claim(input, output); !conflict.empty()) {
+            progress.Reject(file, conflict);
             continue;
         }
-        if (const auto other = inputs.find(outputKey);
-            other != inputs.end() && other->second != input) {
-            progress.Reject(file, output + " would overwrite the input " + other->second);
-            continue;
-        }
-        writers.emplace(outputKey, input);
 
         std::string jobFolder = folder;
         const TConversionJob job =
@@ -80,15 +68,9 @@ TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
 int RunBatch(const TCommandLine& command, const TConsole& console,
              const std::function<bool()>& interrupted)
 {
-    std::string folder =
-        command.OutputFolder.empty()
-            ? DefaultOutputFolder(AppFoldersFromEnvironment())
-            : command.OutputFolder;
-    if (folder.empty()) {
-        std::fprintf(console.err, "kelvaro: no output folder: give --output or set HOME\n");
-        return kExitUsage;
-    }
-    folder = FolderWithSeparator(folder);
+    const std::string folder = FolderWithSeparator(
+        command.OutputFolder.empty() ? DefaultOutputFolder(AppFoldersFromEnvironment())
+                                     : command.OutputFolder);
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) {
@@ -98,12 +80,11 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
     }
 
     TBatchProgress progress;
-    TDelayedTaskQueue mainThreadTasks;
     std::atomic<bool> stopping{false};
     TBatchJobs jobs;
-    // Declared last: destroyed first, while what its handlers use still exists.
+    // Declared last: destroyed first, while what its handlers use still exists. Every run
+    // is on worker threads (ParallelJobs is at least 1), so it needs no main-thread scheduler.
     TLumoAVConverter converter;
-    converter.SetMainThreadScheduler(&mainThreadTasks);
     converter.SetLogLevel(command.LogLevel);
     converter.SetProgressInterval(static_cast<int32_t>(kReportInterval.count()));
     if (!converter.LoadLibraries(ProgramLibraryFolder(), true)) {
@@ -129,8 +110,7 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
         const std::string reason = converter.JobError(index);
         if (finished) {
             std::error_code sizeError;
-            const auto size =
-                fs::file_size(jobs.outputOfJob.at(static_cast<size_t>(index)), sizeError);
+            const auto size = fs::file_size(jobs.OutputOf(index), sizeError);
             if (!sizeError && size > 0)
                 progress.JobEnded(index, TFileState::Done, {});
             else
@@ -145,13 +125,11 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
     });
 
     jobs = AddJobs(converter, progress, command, folder);
-    if (converter.JobCount() > 0) {
-        try {
-            converter.Start(ParallelJobs(command.Jobs));
-        } catch (const std::exception&) {
-            // A first job without an output: reported through its termination, and the run
-            // goes on with the next.
-        }
+    try {
+        converter.Start(ParallelJobs(command.Jobs));
+    } catch (const FFMpegException&) {
+        // A first job without an output: reported through its termination, and the run goes
+        // on with the next.
     }
 
     TProgressDisplay display(console.out, console.err, console.terminal, kReportInterval);
@@ -161,7 +139,6 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
             wasInterrupted = true;
             break;
         }
-        mainThreadTasks.RunDue();
         display.Update(progress);
         progress.WaitForChange(kPollInterval);
     }

@@ -91,13 +91,6 @@ void TBatchProgress::Log(int32_t jobIndex, TLogLevel level, const std::string& t
     changed_.notify_all();
 }
 
-void TBatchProgress::Notify()
-{
-    std::lock_guard lock(mutex_);
-    pendingChange_ = true;
-    changed_.notify_all();
-}
-
 void TBatchProgress::WaitForChange(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);

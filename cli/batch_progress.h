@@ -55,8 +55,6 @@ public:
     void JobEnded(int32_t jobIndex, TFileState state, const std::string& reason);
     void RunEnded();
     void Log(int32_t jobIndex, TLogLevel level, const std::string& text);
-    // Wakes WaitForChange, e.g. for an interrupt.
-    void Notify();
 
     // --- Main thread.
     // Returns when something was recorded since the last call, or after `timeout`.

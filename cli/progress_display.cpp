@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "converter/conversion_rule.h"
+#include "converter/duration_text.h"
 #include "engine/text_format.h"
 
 namespace kelvaro::cli {
@@ -9,19 +11,6 @@ namespace {
 
 // Live lines are redrawn at most this often; ended files and messages show at once.
 constexpr std::chrono::milliseconds kRedrawInterval{100};
-
-std::string NamePart(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string MinutesAndSeconds(std::chrono::milliseconds duration)
-{
-    const auto seconds = std::max<int64_t>(0, duration.count() / 1000);
-    return Format("%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-}
 
 }  // namespace
 
@@ -44,7 +33,7 @@ std::string ProgressLine(const TFileStatus& status, Clock::time_point now,
         speed = Format("%4.1fx", static_cast<double>(status.PositionMs) /
                                      static_cast<double>(measured.count()));
     return percent + "  " + MinutesAndSeconds(elapsed) + "  " + speed + "  " +
-           NamePart(status.Input);
+           FileNamePart(status.Input);
 }
 
 std::string EndedLine(const TFileStatus& status)
@@ -68,7 +57,7 @@ std::string LogLineText(const TLogLine& line)
     std::string text = line.Text;
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
         text.pop_back();
-    return line.File.empty() ? text : NamePart(line.File) + ": " + text;
+    return line.File.empty() ? text : FileNamePart(line.File) + ": " + text;
 }
 
 TProgressDisplay::TProgressDisplay(std::FILE* out, std::FILE* err, bool terminal,
@@ -105,6 +94,10 @@ void TProgressDisplay::Update(TBatchProgress& progress)
             std::fprintf(err_, "%s\n", LogLineText(line).c_str());
         std::fflush(err_);
     }
+    // Every wake of the main loop comes here; a copy of every file's state is made only
+    // when something is going to be printed from it.
+    if (ended.empty() && !redraw)
+        return;
     const std::vector<TFileStatus> files = progress.Files();
     for (int file : ended)
         std::fprintf(out_, "%s\n", EndedLine(files[static_cast<size_t>(file)]).c_str());

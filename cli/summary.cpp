@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/progress_display.h"
+
 namespace kelvaro::cli {
 namespace {
 
@@ -19,15 +21,16 @@ std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted)
     int done = 0, failed = 0, stopped = 0;
     std::string lines;
     for (const TFileStatus& status : files) {
-        const TFileState state = FinalState(status, interrupted);
-        switch (state) {
+        TFileStatus shown = status;
+        shown.State = FinalState(status, interrupted);
+        switch (shown.State) {
             case TFileState::Done:
                 ++done;
-                lines += "  done     " + status.Input + " -> " + status.Output + "\n";
+                lines += "  " + EndedLine(shown) + "\n";
                 break;
             case TFileState::Stopped:
                 ++stopped;
-                lines += "  stopped  " + status.Input + "\n";
+                lines += "  " + EndedLine(shown) + "\n";
                 break;
             default:
                 ++failed;
