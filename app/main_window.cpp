@@ -273,10 +273,7 @@ void TForm1::FormCreate()
     OutputFolder_.clear();
     spSkinButton8->setEnabled(false);
 
-    DefaultFolder_ = FromNative(FolderWithSeparator(folders_.DefaultFolder));
-
-    const std::string stored = ReadStoredPath(folders_.PathIniFile(), "OutPut");
-    OutputFolder_ = stored == kNoCode ? DefaultFolder_ : FromNative(stored);
+    OutputFolder_ = FromNative(DefaultOutputFolder(folders_));
 
     ReadWindowSettings();
 }

@@ -118,7 +118,6 @@ private:
     TFset* settingsDialog_ = nullptr;
 
     QString OutputFolder_;
-    QString DefaultFolder_;
     QString LastOpenFolder_;
     QString openDialogFilter_;
     QString openDialogFirstFilter_;

@@ -1,6 +1,5 @@
 #include "app/settings_dialog.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
@@ -12,8 +11,8 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
-#include "converter/path_ini.h"
 #include "app/platform_services.h"
+#include "converter/app_folders.h"
 
 namespace kelvaro::app {
 
@@ -73,10 +72,9 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
 
 void TFset::FormCreate()
 {
+    // The window has just read the stored default into its folder.
     StartFolder_ = form_.OutputFolder();
-    const std::string stored = ReadStoredPath(form_.Folders().PathIniFile(), "Output");
-    spSkinEdit1->setText(stored == kNoCode ? StartFolder_
-                                           : QFile::decodeName(QByteArray::fromStdString(stored)));
+    spSkinEdit1->setText(StartFolder_);
 }
 
 void TFset::showEvent(QShowEvent* event)
@@ -109,13 +107,10 @@ void TFset::spSkinButton4Click()
     if (text.isEmpty())
         return;
     const TAppFolders& folders = form_.Folders();
-    const QString iniFile = QFile::decodeName(QByteArray::fromStdString(folders.PathIniFile()));
-    const bool written =
-        QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.ConfigFolder))) &&
-        TIniFile(folders.PathIniFile())
-            .WriteString("Output", "Path", QFile::encodeName(text).toStdString());
-    if (!written)
-        services_.ShowError(this, QStringLiteral("Unable to write to %1").arg(iniFile));
+    if (!StoreDefaultOutputFolder(folders, QFile::encodeName(text).toStdString()))
+        services_.ShowError(
+            this, QStringLiteral("Unable to write to %1")
+                      .arg(QFile::decodeName(QByteArray::fromStdString(folders.PathIniFile()))));
 }
 
 }  // namespace kelvaro::app

@@ -20,7 +20,8 @@ class TPlatformServices;
 class TFset final : public QDialog {
     Q_OBJECT
 public:
-    // Owned by `form`, whose settings file it reads and writes. `services` must outlive it.
+    // Owned by `form`, whose output folder it starts from and whose stored default it
+    // writes. `services` must outlive it.
     TFset(TForm1& form, TPlatformServices& services);
 
     // The main window's output folder when the dialog was created.
