@@ -557,6 +557,9 @@ void TForm1::LumoAVCTerminate(int32_t AIndex, bool AFinished)
 
 void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDuration)
 {
+    // Reports raised before Stop but delivered after it must not undo what Stop showed.
+    if (stopped_)
+        return;
     QTreeWidgetItem* item = LvFiles->topLevelItem(index);
     if (!item)
         return;
@@ -584,6 +587,10 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
 void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
 {
     if (index < 0) {
+        // Stop has already ended the run in the window; a run's end can still arrive from
+        // the last job, which Stop's Clear waited for.
+        if (stopped_)
+            return;
         EndBusyGauge();
         SetConverting(false);
         BTips->setText(QStringLiteral("   Done ") + ProblemSummary());

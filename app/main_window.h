@@ -128,7 +128,8 @@ private:
     bool adding_ = false;
     // Set by Close: queued effects are dropped from then on.
     bool closed_ = false;
-    // Set by Stop: jobs ending unfinished from then on were stopped, they did not fail.
+    // Set by Stop: jobs ending unfinished from then on were stopped, they did not fail, and
+    // progress or the run's end delivered after it no longer changes the window.
     bool stopped_ = false;
     // Files of this run that could not be opened, then jobs that failed, with the reasons.
     std::vector<std::pair<QString, QString>> problems_;

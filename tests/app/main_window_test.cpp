@@ -394,6 +394,32 @@ TEST_F(MainWindowTest, StopLeavesTheCurrentRowStoppedAndItsOutputPlayable)
     EXPECT_LT(seconds, 3.0);
 }
 
+TEST_F(MainWindowTest, WhatTheJobsRaisedBeforeStopDoesNotUndoIt)
+{
+    Window window(services, folders);
+    UsePacedJobs(*window.form, 10ms);
+    window.Add(services, {Q(MakeTone(root, "one.wav", 3.0)), Q(MakeTone(root, "two.wav", 3.0))});
+    window.Button("spSkinButton9")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
+    // A last report and the run's end raised just before Stop: their effects are still
+    // queued when Stop returns.
+    std::thread([&] {
+        window.form->LumoAVCProgress(0, 0, 0, 1000, 0, 0, 0, 3000);
+        window.form->LumoAVCTerminate(-1, true);
+    }).join();
+    window.Button("spSkinButton8")->click();
+    const int gaugeValue = window.Gauge()->value();
+    const int gaugeMaximum = window.Gauge()->maximum();
+
+    Pump(200ms);
+    EXPECT_EQ(window.Tips()->text(), "    Done");
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "-"}));
+    EXPECT_EQ(window.Gauge()->value(), gaugeValue);
+    EXPECT_EQ(window.Gauge()->maximum(), gaugeMaximum);
+    EXPECT_TRUE(window.Idle());
+    EXPECT_TRUE(services.opened.isEmpty());
+}
+
 TEST_F(MainWindowTest, ClosingDuringARunStopsItAndNothingReachesTheWindowAfter)
 {
     Window window(services, folders);
