@@ -381,7 +381,13 @@ void TForm1::spSkinButton4Click()
 
 void TForm1::spSkinButton5Click()
 {
-    services_.OpenDocument(this, FromNative(folders_.ProgramFolder) + QStringLiteral("help.htm"));
+    OpenDocument(FromNative(folders_.ProgramFolder) + QStringLiteral("help.htm"));
+}
+
+void TForm1::OpenDocument(const QString& path)
+{
+    if (!services_.OpenDocument(this, path))
+        services_.ShowError(this, QStringLiteral("Cannot open %1").arg(path));
 }
 
 void TForm1::spSkinButton8Click()
@@ -595,7 +601,7 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
         SetConverting(false);
         BTips->setText(QStringLiteral("   Done ") + ProblemSummary());
         ShowProblems();
-        services_.OpenDocument(this, OutputFolder_);
+        OpenDocument(OutputFolder_);
         return;
     }
     QTreeWidgetItem* item = LvFiles->topLevelItem(index);

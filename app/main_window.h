@@ -97,6 +97,8 @@ private:
     bool Accepts(uint64_t run) const { return !closed_ && run == runId_.load(); }
     QString ProblemSummary() const;
     void ShowProblems();
+    // Opens the file or folder in its usual program, and says so when nothing could.
+    void OpenDocument(const QString& path);
 
     void ReadWindowSettings();
     void WriteWindowSettings() const;

@@ -497,6 +497,20 @@ TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram)
     EXPECT_EQ(services.opened, QStringList{Q(folders.ProgramFolder + "help.htm")});
 }
 
+TEST_F(MainWindowTest, WhatCannotBeOpenedIsReported)
+{
+    services.openSucceeds = false;
+    Window window(services, folders);
+    window.Button("spSkinButton5")->click();
+    EXPECT_EQ(services.errors, QStringList{"Cannot open " + Q(folders.ProgramFolder + "help.htm")});
+
+    // The output folder at the end of a run.
+    window.Add(services, {Q(MakeTone(root, "a.wav", 0.2))});
+    ConvertAndWait(window);
+    ASSERT_EQ(services.errors.size(), 2);
+    EXPECT_EQ(services.errors[1], "Cannot open " + Q(folders.DefaultFolder));
+}
+
 TEST_F(MainWindowTest, RemembersTheFormatAndTheLastFolderAcrossStarts)
 {
     const std::string file = fixtures::MakeRawFile(root.File("a.mp3"), "x");

@@ -31,7 +31,7 @@ void FakeServices::ShowError(QWidget*, const QString& text)
 bool FakeServices::OpenDocument(QWidget*, const QString& path)
 {
     opened << path;
-    return true;
+    return openSucceeds;
 }
 
 TAppFolders TestFolders(const fixtures::TempDir& root)

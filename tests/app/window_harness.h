@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
+#include "converter/app_folders.h"
 #include "fixtures/media_fixtures.h"
 
 // Readable texts in failure messages.
@@ -50,6 +50,8 @@ public:
     QStringList nextFiles;
     // What the next folder picker returns (none: the user cancels).
     std::optional<QString> nextFolder;
+    // Whether OpenDocument finds a program for what it is given.
+    bool openSucceeds = true;
 
     int openDialogCalls = 0;
     QString lastInitialFolder;
