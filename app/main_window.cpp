@@ -421,6 +421,7 @@ void TForm1::spSkinButton9Click()
     stopped_ = false;
     problems_.clear();
     rejectedCount_ = 0;
+    refusedCount_ = 0;
     failedCount_ = 0;
     outputErrors_.clear();
     BTips->setToolTip(QString());
@@ -428,16 +429,8 @@ void TForm1::spSkinButton9Click()
         LvFiles->topLevelItem(row)->setToolTip(fcStats, QString());
 
     SetConverting(true);
-    const int rows = LvFiles->topLevelItemCount();
-    for (int row = 0; row < rows; ++row) {
-        try {
-            AddConversionJob(LvFiles->topLevelItem(row)->text(fcPath));
-            BTips->setText(QStringLiteral("    Please Wait......"));
-        } catch (...) {
-            // One file's trouble must not end the others' run.
-        }
-    }
-    if (LumoAVC_.JobCount() < rows)
+    AddConversionJobs();
+    if (LumoAVC_.JobCount() < LvFiles->topLevelItemCount())
         RebuildListFromJobs();
 
     if (LvFiles->topLevelItemCount() > 0) {
@@ -454,37 +447,71 @@ void TForm1::spSkinButton9Click()
     }
 }
 
-bool TForm1::EnsureLibraries()
+void TForm1::AddConversionJobs()
 {
-    return LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true);
-}
-
-void TForm1::AddConversionJob(const QString& fileName)
-{
-    const auto reject = [&] {
-        ++rejectedCount_;
-        problems_.emplace_back(fileName, QString::fromStdString(LumoAVC_.LastError()));
-    };
-    if (!EnsureLibraries()) {
-        reject();
-        return;
-    }
+    // Once for the whole list: libraries that cannot be loaded refuse every file alike.
+    const bool loaded = LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true);
+    const QString loadError = QString::fromStdString(LumoAVC_.LastError());
     const TTargetFormat format =
         ComboBox1->currentIndex() == 0 ? TTargetFormat::Wma : TTargetFormat::Wav;
-    std::string folder = Native(OutputFolder_);
-    const TConversionJob job =
-        kelvaro::AddConversionJob(LumoAVC_, Native(fileName), format, folder);
+    const std::string folder = FolderWithSeparator(Native(OutputFolder_));
     OutputFolder_ = FromNative(folder);
+
+    const int rows = LvFiles->topLevelItemCount();
+    QStringList files;
+    std::vector<std::string> inputs;
+    for (int row = 0; row < rows; ++row) {
+        files << LvFiles->topLevelItem(row)->text(fcPath);
+        inputs.push_back(Native(files.back()));
+    }
+    TOutputClaims claims(inputs);
+    for (int row = 0; row < rows; ++row) {
+        const QString& file = files[row];
+        if (!loaded) {
+            RejectFile(file, loadError);
+            continue;
+        }
+        // One file's trouble must not end the others' run, and is told like any other.
+        try {
+            const std::string& input = inputs[static_cast<size_t>(row)];
+            const std::string conflict =
+                claims.Claim(input, OutputFileName(folder, input, TargetExtension(format)));
+            if (!conflict.empty()) {
+                ++refusedCount_;
+                problems_.emplace_back(file, QString::fromStdString(conflict));
+                continue;
+            }
+            AddConversionJob(row, input, format, folder);
+            BTips->setText(QStringLiteral("    Please Wait......"));
+        } catch (const std::exception& error) {
+            RejectFile(file, QString::fromStdString(error.what()));
+        } catch (...) {
+            RejectFile(file, QStringLiteral("An unknown failure while adding the file"));
+        }
+    }
+}
+
+void TForm1::AddConversionJob(int row, const std::string& input, TTargetFormat format,
+                              const std::string& folder)
+{
+    std::string jobFolder = folder;
+    const TConversionJob job = kelvaro::AddConversionJob(LumoAVC_, input, format, jobFolder);
     if (job.Index < 0) {
-        reject();
+        RejectFile(LvFiles->topLevelItem(row)->text(fcPath),
+                   QString::fromStdString(LumoAVC_.LastError()));
         return;
     }
-    if (job.OutputSet) {
-        if (QTreeWidgetItem* item = LvFiles->topLevelItem(job.Index))
-            item->setText(fcStats, QStringLiteral("-"));
-    } else {
+    // The row, not the job: once an earlier file was refused the two numbers part.
+    if (job.OutputSet)
+        LvFiles->topLevelItem(row)->setText(fcStats, QStringLiteral("-"));
+    else
         outputErrors_[job.Index] = QString::fromStdString(LumoAVC_.LastError());
-    }
+}
+
+void TForm1::RejectFile(const QString& file, const QString& reason)
+{
+    ++rejectedCount_;
+    problems_.emplace_back(file, reason);
 }
 
 void TForm1::RebuildListFromJobs()
@@ -494,10 +521,12 @@ void TForm1::RebuildListFromJobs()
     for (int32_t job = 0; job < LumoAVC_.JobCount(); ++job) {
         const TInputDescription input = LumoAVC_.InputContext(job);
         const QString fileName = FromNative(input.FileName);
+        // A job without an output is not waiting to run: it will only fail.
+        const QString stats = outputErrors_.count(job) ? QString() : QStringLiteral("-");
         new QTreeWidgetItem(LvFiles, QStringList{NamePart(fileName),
                                                  QString::fromStdString(FormatSizeText(
                                                      input.Size, TSizeTextVariant::Convert)),
-                                                 QStringLiteral("-"), fileName});
+                                                 stats, fileName});
         BTips->setText(QStringLiteral("    Please Wait....."));
     }
     LvFiles->setUpdatesEnabled(true);
@@ -628,14 +657,16 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
 
 QString TForm1::ProblemSummary() const
 {
-    if (rejectedCount_ == 0 && failedCount_ == 0)
+    const int count = rejectedCount_ + refusedCount_ + failedCount_;
+    if (count == 0)
         return QString();
     QStringList parts;
     if (rejectedCount_ > 0)
         parts << QStringLiteral("%1 could not be opened").arg(rejectedCount_);
+    if (refusedCount_ > 0)
+        parts << QStringLiteral("%1 would overwrite another file").arg(refusedCount_);
     if (failedCount_ > 0)
         parts << QStringLiteral("%1 failed").arg(failedCount_);
-    const int count = rejectedCount_ + failedCount_;
     return QStringLiteral("- %1 %2 not converted (%3; point here for the reasons)")
         .arg(count)
         .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))

@@ -12,12 +12,14 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "converter/app_folders.h"
 #include "app/qt_scheduler.h"
+#include "converter/app_folders.h"
 #include "converter/av_converter.h"
+#include "converter/conversion_rule.h"
 
 class QComboBox;
 class QLabel;
@@ -83,8 +85,11 @@ private:
     void spSkinButton8Click();  // Stop
     void spSkinButton9Click();  // Convert
 
-    bool EnsureLibraries();
-    void AddConversionJob(const QString& fileName);
+    // A job per row, each row's file refused with its reason when it cannot have one.
+    void AddConversionJobs();
+    void AddConversionJob(int row, const std::string& input, TTargetFormat format,
+                          const std::string& folder);
+    void RejectFile(const QString& file, const QString& reason);
     void RebuildListFromJobs();
     void SetConverting(bool converting);
     void EndBusyGauge();
@@ -133,9 +138,11 @@ private:
     // Set by Stop: jobs ending unfinished from then on were stopped, they did not fail, and
     // progress or the run's end delivered after it no longer changes the window.
     bool stopped_ = false;
-    // Files of this run that could not be opened, then jobs that failed, with the reasons.
+    // Files of this run that got no job, then jobs that failed, with the reasons.
     std::vector<std::pair<QString, QString>> problems_;
     int rejectedCount_ = 0;
+    // Files whose output would have destroyed another file of the list.
+    int refusedCount_ = 0;
     int failedCount_ = 0;
     // Why a job's output could not be set up, by job index: a clearer reason than the start
     // failure the job later ends with.

@@ -30,6 +30,12 @@ QString Q(const std::string& text)
     return QString::fromStdString(text);
 }
 
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override { LoadMediaLibrariesForTest(); }
@@ -340,6 +346,61 @@ TEST_F(MainWindowTest, FirstJobWithoutOutputIsReportedAndTheRunGoesOn)
     EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats),
               window.form->RunProblems()[0].second);
     EXPECT_GT(fixtures::DecodeAudio(folders.DefaultFolder + "fine.wma").Frames(), 0u);
+}
+
+TEST_F(MainWindowTest, AnOutputOverAnotherListedFileIsRefusedAndThatFileIsKept)
+{
+    std::filesystem::create_directories(root.File("x"));
+    std::filesystem::create_directories(folders.DefaultFolder);
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 0.5;
+    const std::string mp3 = fixtures::MakeMp3(root.File("x/a.mp3"), audioSpec);
+    const std::string wav = fixtures::MakeWav(folders.DefaultFolder + "a.wav", audioSpec);
+    const std::string before = ReadFile(wav);
+    Window window(services, folders);
+    window.Combo()->setCurrentIndex(1);
+    window.Add(services, {Q(mp3), Q(wav)});
+
+    window.Button("spSkinButton9")->click();
+    // The job left cannot write over its own input either: it has no output, so no "-".
+    EXPECT_EQ(window.Column(fcName), QStringList{"a.wav"});
+    EXPECT_EQ(window.Column(fcStats), QStringList{""});
+    ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
+
+    EXPECT_TRUE(ReadFile(wav) == before) << "the input was written over";
+    ASSERT_EQ(window.form->RunProblems().size(), 2u);
+    EXPECT_EQ(window.form->RunProblems()[0].first, Q(mp3));
+    EXPECT_EQ(window.form->RunProblems()[0].second, Q(wav + " would overwrite the input " + wav));
+    EXPECT_EQ(window.form->RunProblems()[1].first, Q(wav));
+    EXPECT_TRUE(window.Tips()->text().startsWith(
+        "   Done - 2 files not converted (1 would overwrite another file, 1 failed;"))
+        << window.Tips()->text().toStdString();
+}
+
+TEST_F(MainWindowTest, AFailureWhileAddingAFileIsReportedAndTheOthersConvert)
+{
+    const std::string first = MakeTone(root, "first.wav", 0.5);
+    const std::string second = MakeTone(root, "second.wav", 0.5);
+    Window window(services, folders);
+    bool thrown = false;
+    window.form->LumoAVC().SetJobFactory([&](std::mutex& codecLock) {
+        // Not even a std::exception: nothing tells what went wrong.
+        if (!std::exchange(thrown, true))
+            throw 42;
+        return std::make_unique<TFFmpegHlpr>(codecLock);
+    });
+    window.Add(services, {Q(first), Q(second)});
+
+    ConvertAndWait(window);
+
+    EXPECT_EQ(window.Column(fcName), QStringList{"second.wav"});
+    EXPECT_EQ(window.Column(fcStats), QStringList{"100%"});
+    ASSERT_EQ(window.form->RunProblems().size(), 1u);
+    EXPECT_EQ(window.form->RunProblems()[0].first, Q(first));
+    EXPECT_EQ(window.form->RunProblems()[0].second, "An unknown failure while adding the file");
+    EXPECT_TRUE(
+        window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
+        << window.Tips()->text().toStdString();
 }
 
 TEST_F(MainWindowTest, ConvertNeedsRowsAndAnOutputFolder)
