@@ -29,11 +29,12 @@
 #include <memory>
 
 #include "app/app_icon.h"
-#include "converter/path_ini.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/size_text.h"
 #include "converter/conversion_rule.h"
+#include "converter/duration_text.h"
+#include "converter/path_ini.h"
 
 namespace kelvaro::app {
 namespace {
@@ -61,14 +62,7 @@ QString FromNative(const std::string& path)
 
 QString NamePart(const QString& path)
 {
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
-// Minutes and seconds of output written, for a file whose length nobody knows.
-QString ElapsedText(int32_t milliseconds)
-{
-    const int seconds = std::max(milliseconds, 0) / 1000;
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+    return FromNative(FileNamePart(Native(path)));
 }
 
 TColor ToColor(const QColor& color)
@@ -158,6 +152,8 @@ TForm1::TForm1(TPlatformServices& services, TAppFolders folders, QWidget* parent
     CreateControls();
     FormCreate();
 
+    // Unused while the window starts its runs on a worker (Start(1)), but the component
+    // cannot run on the main thread without one.
     LumoAVC_.SetMainThreadScheduler(&scheduler_);
     LumoAVC_.SetSystemColors(PaletteColors(palette()));
     LumoAVC_.SetOnProgress([this](int32_t AIndex, int32_t AFrameNumber, int32_t AFPS,
@@ -356,7 +352,7 @@ void TForm1::AddFiles(const QStringList& files)
 
 void TForm1::spSkinButton2Click()
 {
-    if (adding_ || LvFiles->topLevelItemCount() == 0 || LvFiles->selectedItems().isEmpty())
+    if (adding_ || LvFiles->selectedItems().isEmpty())
         return;
     LvFiles->setUpdatesEnabled(false);
     for (int row = LvFiles->topLevelItemCount() - 1; row >= 0; --row) {
@@ -368,7 +364,7 @@ void TForm1::spSkinButton2Click()
 
 void TForm1::spSkinButton3Click()
 {
-    if (adding_ || LvFiles->topLevelItemCount() == 0)
+    if (adding_)
         return;
     LvFiles->clear();
 }
@@ -606,7 +602,7 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
         ProgressBar1->setValue(std::clamp(durationTime, 0, totalDuration));
     } else {
         // No length known: nothing to divide by, so show how far the output has got.
-        stats = ElapsedText(durationTime);
+        stats = QString::fromStdString(MinutesAndSeconds(std::chrono::milliseconds(durationTime)));
         ProgressBar1->setRange(0, 0);
     }
     item->setText(fcStats, stats);
@@ -690,12 +686,11 @@ void TForm1::RemoveHandlers()
     LumoAVC_.SetOnTerminate({});
 }
 
-bool TForm1::FormCloseQuery()
+void TForm1::FormCloseQuery()
 {
     RemoveHandlers();
     closed_ = true;
     LumoAVC_.Stop();
-    return true;
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

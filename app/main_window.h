@@ -76,7 +76,7 @@ protected:
 private:
     void CreateControls();
     void FormCreate();
-    bool FormCloseQuery();
+    void FormCloseQuery();
     void spSkinButton1Click();  // Add
     void spSkinButton2Click();  // Remove
     void spSkinButton3Click();  // Clean
