@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "app/app_icon.h"
+#include "app/native_path.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/size_text.h"
@@ -49,16 +50,6 @@ constexpr char kWindowSection[] = "Window";
 
 // How long Add may go without letting the window's pending events run.
 constexpr std::chrono::milliseconds kAddEventInterval{20};
-
-std::string Native(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-QString FromNative(const std::string& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
 
 QString NamePart(const QString& path)
 {
@@ -401,7 +392,7 @@ void TForm1::spSkinButton9Click()
 {
     if (adding_ || LvFiles->topLevelItemCount() == 0 || OutputFolder_.isEmpty())
         return;
-    if (!QFileInfo(OutputFolder_).isDir() && ::mkdir(QFile::encodeName(OutputFolder_), 0777) != 0) {
+    if (!QFileInfo(OutputFolder_).isDir() && ::mkdir(Native(OutputFolder_).c_str(), 0777) != 0) {
         const int error = errno;
         services_.ShowError(this,
                             QStringLiteral("Cannot create the output folder %1: %2")

@@ -1,6 +1,5 @@
 #include "app/settings_dialog.h"
 
-#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -11,6 +10,7 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
+#include "app/native_path.h"
 #include "app/platform_services.h"
 #include "converter/app_folders.h"
 
@@ -107,10 +107,9 @@ void TFset::spSkinButton4Click()
     if (text.isEmpty())
         return;
     const TAppFolders& folders = form_.Folders();
-    if (!StoreDefaultOutputFolder(folders, QFile::encodeName(text).toStdString()))
-        services_.ShowError(
-            this, QStringLiteral("Unable to write to %1")
-                      .arg(QFile::decodeName(QByteArray::fromStdString(folders.PathIniFile()))));
+    if (!StoreDefaultOutputFolder(folders, Native(text)))
+        services_.ShowError(this, QStringLiteral("Unable to write to %1")
+                                      .arg(FromNative(folders.PathIniFile())));
 }
 
 }  // namespace kelvaro::app
