@@ -69,8 +69,8 @@ int64_t TCustomFFmpegHlpr::SeekToStartTime(AVFormatContext* input) const
 bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
 {
     if (InputFileCount >= kMaxFiles)
-        return FailInputOpen(Format("%s: too many input files (at most %d)", fileName.c_str(),
-                                    kMaxFiles));
+        return FailInputOpen(
+            Format("%s: too many input files (at most %d)", fileName.c_str(), kMaxFiles));
 
     InputContextPtr input(avformat.avformat_alloc_context());
     if (!input)
@@ -88,7 +88,8 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         avutil.av_dict_set(hintsAddress, "video_size",
                            (std::to_string(width) + "x" + std::to_string(height)).c_str(), 0);
     if (FramePixelFormat >= 0)
-        if (const char* name = avutil.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixelFormat)))
+        if (const char* name =
+                avutil.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixelFormat)))
             avutil.av_dict_set(hintsAddress, "pixel_format", name, 0);
     if (FrameRate.num > 0 && FrameRate.den > 0)
         avutil.av_dict_set(hintsAddress, "framerate",
@@ -160,44 +161,44 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         Dictionary decoderOptions;
 
         switch (parameters->codec_type) {
-        case AVMEDIA_TYPE_VIDEO:
-            ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkVideo].get(),
-                                 AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM,
-                                 &decoderOptions);
-            FrameHeight = parameters->height;
-            FrameWidth = parameters->width;
-            FrameAspectRatio =
-                parameters->height > 0 && parameters->sample_aspect_ratio.den != 0
-                    ? static_cast<float>(parameters->sample_aspect_ratio.num * 1.0 /
-                                         parameters->sample_aspect_ratio.den *
-                                         parameters->width / parameters->height)
-                    : 0.0f;
-            if (parameters->format == AV_PIX_FMT_NONE && extension.rfind(".rmvb", 0) == 0) {
-                parameters->format = AV_PIX_FMT_YUV420P;
-                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
-            }
-            FramePixelFormat = parameters->format;
-            FrameRate = stream->r_frame_rate;
-            if (VideoDisable)
-                stream->discard = AVDISCARD_ALL;
-            else if (VideoDiscard != 0)
-                stream->discard = static_cast<AVDiscard>(VideoDiscard);
-            break;
-        case AVMEDIA_TYPE_AUDIO:
-            ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkAudio].get(),
-                                 AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM,
-                                 &decoderOptions);
-            AudioChannels = parameters->ch_layout.nb_channels;
-            AudioSampleRate = parameters->sample_rate;
-            if (AudioDisable)
-                stream->discard = AVDISCARD_ALL;
-            break;
-        case AVMEDIA_TYPE_SUBTITLE:
-            if (SubtitleDisable)
-                stream->discard = AVDISCARD_ALL;
-            break;
-        default:
-            break;
+            case AVMEDIA_TYPE_VIDEO:
+                ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkVideo].get(),
+                                     AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM,
+                                     &decoderOptions);
+                FrameHeight = parameters->height;
+                FrameWidth = parameters->width;
+                FrameAspectRatio =
+                    parameters->height > 0 && parameters->sample_aspect_ratio.den != 0
+                        ? static_cast<float>(parameters->sample_aspect_ratio.num * 1.0 /
+                                             parameters->sample_aspect_ratio.den *
+                                             parameters->width / parameters->height)
+                        : 0.0f;
+                if (parameters->format == AV_PIX_FMT_NONE && extension.rfind(".rmvb", 0) == 0) {
+                    parameters->format = AV_PIX_FMT_YUV420P;
+                    decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+                }
+                FramePixelFormat = parameters->format;
+                FrameRate = stream->r_frame_rate;
+                if (VideoDisable)
+                    stream->discard = AVDISCARD_ALL;
+                else if (VideoDiscard != 0)
+                    stream->discard = static_cast<AVDiscard>(VideoDiscard);
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkAudio].get(),
+                                     AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM,
+                                     &decoderOptions);
+                AudioChannels = parameters->ch_layout.nb_channels;
+                AudioSampleRate = parameters->sample_rate;
+                if (AudioDisable)
+                    stream->discard = AVDISCARD_ALL;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                if (SubtitleDisable)
+                    stream->discard = AVDISCARD_ALL;
+                break;
+            default:
+                break;
         }
         file.Decoders.push_back(std::move(decoder));
         file.DecoderOptions.push_back(std::move(decoderOptions));
@@ -212,7 +213,7 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
     InputTimeOffsets[InputFileCount] =
         KeepTimestamps ? InputTimeOffset : InputTimeOffset - timestamp;
     file.RateEmulation = RateEmulation != 0;
-    if (JobLogLevel >= 0)
+    if (JobLogLevel >= 0 && DescribeOpenedInputs)
         avformat.av_dump_format(input.get(), InputFileCount, fileName.c_str(), 0);
     file.Context = std::move(input);
     InputFiles[InputFileCount] = std::move(file);

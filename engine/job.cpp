@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "engine/logging.h"
+#include "engine/media_error.h"
+#include "engine/text_format.h"
 #include "engine/transcode_state.h"
 #include "medialib/log_levels.h"
 #include "medialib/media_loader.h"
@@ -53,6 +55,18 @@ void TCustomFFmpegHlpr::Reset()
     Running = false;
     StopRequested = false;
     TotalDurationMs = -1;
+    AllocateDefaultObjects();
+}
+
+void TCustomFFmpegHlpr::ReloadDefaults()
+{
+    Cleanup();
+    LoadDefaults();
+    AllocateDefaultObjects();
+}
+
+void TCustomFFmpegHlpr::AllocateDefaultObjects()
+{
     for (int kind = 0; kind < 5; ++kind) {
         DefaultCodecContexts[kind].reset(avcodec.avcodec_alloc_context3(nullptr));
         if (DefaultCodecContexts[kind])
@@ -63,6 +77,11 @@ void TCustomFFmpegHlpr::Reset()
     DefaultScalerContext.reset(swscale.sws_alloc_context());
     if (DefaultScalerContext)
         avutil.av_opt_set_int(DefaultScalerContext.get(), "sws_flags", ScalerFlags, 0);
+}
+
+void TCustomFFmpegHlpr::ReleaseFiles()
+{
+    Cleanup();
 }
 
 namespace {
@@ -95,7 +114,10 @@ void TCustomFFmpegHlpr::Cleanup()
         if (context && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)
             avformat.avio_closep(&context->pb);
         output.Streams.clear();
-        if (context)
+        // A temporary file not committed goes; the final name was never touched.
+        if (output.Temporary)
+            output.Temporary.reset();
+        else if (context)
             DeleteIfEmpty(context->url);
         output.Context.reset();
         output.MuxerOptions.Reset();
@@ -127,9 +149,9 @@ uint32_t TCustomFFmpegHlpr::StartTranscode(bool threaded, TConvertPriority prior
     if (Running || StopRequested)
         return 0;
     // The refusal is known to the termination handler, which runs before it is raised.
-    const char* refusal = OutputFileCount <= 0   ? "Must supply at least one output file"
-                          : InputFileCount == 0 ? "Must supply at least one input file"
-                                                : nullptr;
+    const char* refusal = OutputsToRun() <= 0  ? "Must supply at least one output file"
+                          : InputsToRun() == 0 ? "Must supply at least one input file"
+                                               : nullptr;
     if (refusal) {
         TranscodeError = refusal;
         Cleanup();
@@ -160,10 +182,13 @@ void TCustomFFmpegHlpr::RequestStop()
 void TCustomFFmpegHlpr::Run()
 {
     Finished = false;
+    StoppedOutputKept = false;
     TranscodeError.clear();
     std::exception_ptr failure;
     try {
+        OpenFilesToRun();
         Transcode();
+        CommitOutputs();
     } catch (const std::exception& error) {
         failure = std::current_exception();
         TranscodeError = error.what();
@@ -171,13 +196,50 @@ void TCustomFFmpegHlpr::Run()
         failure = std::current_exception();
         TranscodeError = "unknown failure";
     }
-    if (failure)
+    if (failure) {
+        Finished = false;
         Log(0, TranscodeError);
+    }
     CloseOpenedCodecs();
     Cleanup();
     Finish();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void TCustomFFmpegHlpr::CommitOutputs()
+{
+    const bool stopped = !Finished;
+    for (int i = 0; i < OutputFileCount; ++i) {
+        TOutputFile& output = OutputFiles[i];
+        AVFormatContext* context = output.Context.get();
+        if (!context || !output.Temporary)
+            continue;
+        const std::string& name = output.Temporary->FinalName();
+        if (context->pb) {
+            // Closing drops a failed flush's error; it is read first.
+            avformat.avio_flush(context->pb);
+            int result = context->pb->error;
+            const int closed = avformat.avio_closep(&context->pb);
+            if (result >= 0)
+                result = closed;
+            if (result < 0)
+                throw FFMpegException(
+                    Format("Could not write '%s': %s", name.c_str(), ErrorReason(result).c_str()));
+        }
+        std::error_code error;
+        const bool keep =
+            stopped ? KeepStoppedOutputs && output.WroteMedia
+                    : std::filesystem::file_size(output.Temporary->TemporaryName(), error) > 0 &&
+                          !error;
+        if (!keep)
+            continue;  // Cleanup removes it
+        std::string reason;
+        if (!output.Temporary->Commit(reason))
+            throw FFMpegException(Format("Could not save '%s': %s", name.c_str(), reason.c_str()));
+        if (stopped)
+            StoppedOutputKept = true;
+    }
 }
 
 void TCustomFFmpegHlpr::CloseOpenedCodecs()
@@ -203,9 +265,7 @@ void TCustomFFmpegHlpr::Finish()
         TerminateHandler(*this);
 }
 
-void TCustomFFmpegHlpr::WorkerThreadCreated(uint32_t)
-{
-}
+void TCustomFFmpegHlpr::WorkerThreadCreated(uint32_t) {}
 
 void TCustomFFmpegHlpr::SetLogLevel(int level)
 {

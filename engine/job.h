@@ -15,11 +15,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/ffmpeg_exception.h"
 #include "engine/job_thread.h"
+#include "engine/temporary_output.h"
 #include "medialib/media_owners.h"
 
 namespace kelvaro {
@@ -34,7 +36,13 @@ inline constexpr int kMaxFiles = 20;
 inline constexpr int kMaxStreams = 20;
 
 // Media types as the library numbers them.
-enum TMediaKind : int32_t { mkVideo = 0, mkAudio = 1, mkData = 2, mkSubtitle = 3, mkAttachment = 4 };
+enum TMediaKind : int32_t {
+    mkVideo = 0,
+    mkAudio = 1,
+    mkData = 2,
+    mkSubtitle = 3,
+    mkAttachment = 4
+};
 
 struct TStreamMap {
     int32_t FileIndex = 0;
@@ -64,7 +72,7 @@ struct TInputFile {
 struct TOutputStreamSetup {
     CodecContextPtr Encoder;
     bool StreamCopy = false;
-    float Quality = 0;  // in lambda units, as the encoder sees it
+    float Quality = 0;          // in lambda units, as the encoder sees it
     Dictionary EncoderOptions;  // options private to the encoder, applied when it is opened
 };
 
@@ -72,6 +80,10 @@ struct TOutputFile {
     OutputContextPtr Context;
     std::vector<TOutputStreamSetup> Streams;
     Dictionary MuxerOptions;  // options private to the muxer, applied with the header
+    // Where the bytes go until the job ends with a valid file; none for outputs written in
+    // place (devices, FIFOs, URLs, muxers that open their own files).
+    std::optional<TTemporaryOutput> Temporary;
+    bool WroteMedia = false;  // a packet reached the muxer
 };
 
 struct CloseFile {
@@ -79,11 +91,11 @@ struct CloseFile {
 };
 using FilePtr = std::unique_ptr<FILE, CloseFile>;
 
-using TLogHandler = std::function<void(TCustomFFmpegHlpr& sender, int level, const std::string& msg)>;
-using TProgressHandler = std::function<void(TCustomFFmpegHlpr& sender, int32_t frameNumber,
-                                            int32_t fps, int32_t durationTime, float quality,
-                                            float bitRate, int64_t currentSize,
-                                            int32_t totalDuration)>;
+using TLogHandler =
+    std::function<void(TCustomFFmpegHlpr& sender, int level, const std::string& msg)>;
+using TProgressHandler = std::function<void(
+    TCustomFFmpegHlpr& sender, int32_t frameNumber, int32_t fps, int32_t durationTime,
+    float quality, float bitRate, int64_t currentSize, int32_t totalDuration)>;
 using TTerminateHandler = std::function<void(TCustomFFmpegHlpr& sender)>;
 
 // Every field that LoadDefaults puts back to its default. Pending fields are consumed (and
@@ -219,6 +231,9 @@ public:
     // Asks the job to stop and waits until its worker has ended. Derived classes whose
     // members the worker uses call it first in their destructor.
     void StopAndWait();
+    // Closes the job's files (an output not yet written is removed) and releases its library
+    // objects, so that a job waiting for its turn holds nothing. Not while it runs.
+    void ReleaseFiles();
 
     // --- Logging.
     // Sets JobLogLevel, the library's level and the process-wide threshold.
@@ -312,6 +327,14 @@ public:
     // The failure that ended the last run, empty when it ended normally.
     std::string TranscodeError;
     int64_t ReportInterval = 500000;  // microseconds between progress reports
+    // Whether a stopped job's output, valid up to where it stopped, takes its final name.
+    // When not, the file is removed and an earlier file of that name stays.
+    bool KeepStoppedOutputs = true;
+    // Whether an opened input is described to the library's log; off while a job opens again
+    // an input it has described once.
+    bool DescribeOpenedInputs = true;
+    // The last run was stopped and an output of it took its final name.
+    std::atomic<bool> StoppedOutputKept{false};
     TLogHandler LogHandler;
     TProgressHandler ProgressHandler;
     TTerminateHandler TerminateHandler;
@@ -342,6 +365,15 @@ public:
 protected:
     // The conversion itself; runs in Run. A seam: tests drive the lifecycle with their own.
     virtual void Transcode();
+    // A job may keep its files closed until it runs: it opens them here, on the thread that
+    // runs it, before Transcode (raising FFMpegException with the reason), and counts them
+    // in the two below so that a start is refused only for a job that will have none.
+    virtual void OpenFilesToRun() {}
+    virtual int32_t OutputsToRun() const { return OutputFileCount; }
+    virtual int32_t InputsToRun() const { return InputFileCount; }
+    // Cleanup, then every setting back to its default with fresh option objects; what
+    // describes the run (stop request, report interval, handlers, log level) stays.
+    void ReloadDefaults();
 
     // --- The transcode's pieces, on the thread that runs the job.
     void SetUpTranscode();
@@ -349,8 +381,8 @@ protected:
     // Decodes one packet of a stream (none: drain) and hands what it gives to every output
     // stream fed by it. 0, or -1 when decoding failed.
     int DecodePacket(int inputStreamIndex, const AVPacket* packet);
-    void DoAudioOutput(TOutputStreamState& output, TInputStreamState& input,
-                       const uint8_t* data, int size);
+    void DoAudioOutput(TOutputStreamState& output, TInputStreamState& input, const uint8_t* data,
+                       int size);
     void DoSubtitleOutput(TOutputStreamState& output, TInputStreamState& input,
                           AVSubtitle& subtitle, int64_t pts);
     // Every packet leaves the engine here: through the stream's filters to the muxer.
@@ -375,8 +407,8 @@ private:
     int DecodeAudio(int inputStreamIndex, const AVPacket* packet);
     int DecodeSubtitle(int inputStreamIndex, const AVPacket* packet);
     const uint8_t* ConvertToInterleaved(TInputStreamState& input, const AVFrame& frame, int& size);
-    void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
-                         AVSubtitle* subtitle, int64_t packetPts);
+    void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size, AVSubtitle* subtitle,
+                         int64_t packetPts);
     void EmulateRate(TInputStreamState& input);
     void EncodeAudioSamples(TOutputStreamState& output, const uint8_t* samples, int bytes);
     // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
@@ -412,7 +444,11 @@ private:
     bool SetPrivateOption(const std::string& name, const std::string& value);
 
     void LoadDefaults();
+    void AllocateDefaultObjects();
     void Cleanup();
+    // After a transcode that ended without failure: every output's file is closed and, when
+    // it is to be kept, given its final name. Raises FFMpegException when one cannot be.
+    void CommitOutputs();
     void Finish();
     void CloseOpenedCodecs();
     void ReleaseWorker();

@@ -12,24 +12,24 @@ const char* TemplateFor(int code)
     if (code == AVERROR_INVALIDDATA)
         code = -42;
     switch (code) {
-    case -42:
-        return "%s: Unknown format";
-    case -33:
-        return "%s: Incorrect image filename syntax.\r\n"
-               "Use '%%d' to specify the image number:\r\n"
-               "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
-               "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.";
-    case -22:
-        return "%s: Error while parsing header";
-    case -12:
-        return "%s: memory allocation error occurred";
-    case -5:
-        return "%s: I/O error occurred\r\n"
-               "Usually that means that input file is truncated and/or corrupted.";
-    case -2:
-        return "%s: no such file or directory";
-    default:
-        return "%s: Error while opening file";
+        case -42:
+            return "%s: Unknown format";
+        case -33:
+            return "%s: Incorrect image filename syntax.\r\n"
+                   "Use '%%d' to specify the image number:\r\n"
+                   "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+                   "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.";
+        case -22:
+            return "%s: Error while parsing header";
+        case -12:
+            return "%s: memory allocation error occurred";
+        case -5:
+            return "%s: I/O error occurred\r\n"
+                   "Usually that means that input file is truncated and/or corrupted.";
+        case -2:
+            return "%s: no such file or directory";
+        default:
+            return "%s: Error while opening file";
     }
 }
 
@@ -41,6 +41,14 @@ std::string MediaErrorText(const std::string& name, int code)
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     return Format(TemplateFor(code), name.c_str());
 #pragma GCC diagnostic pop
+}
+
+std::string ErrorReason(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (avutil.av_strerror(code, text, sizeof text) < 0)
+        return Format("error %d", code);
+    return text;
 }
 
 }  // namespace kelvaro

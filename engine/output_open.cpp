@@ -1,6 +1,7 @@
 // Creating an output: its container format, the kinds of stream it gets, the metadata, and
 // the file opened for writing.
 
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -35,6 +36,42 @@ std::string IsoTime(int64_t secondsSince1970)
     return text;
 }
 
+// A name the library would read as a URL of another protocol ("pipe:1", "udp://...") is
+// left to it; anything else is a path of ours, even one with a colon in it.
+bool IsLocalPath(const std::string& fileName)
+{
+    const char* protocol = avformat.avio_find_protocol_name(fileName.c_str());
+    return !protocol || std::strcmp(protocol, "file") == 0;
+}
+
+// Local paths are handed to the library as such, so that no part of a name reads as a URL.
+std::string LocalUrl(const std::string& path)
+{
+    return "file:" + path;
+}
+
+bool OpenOutputBytes(TOutputFile& output, const std::string& fileName, std::string& reason)
+{
+    AVFormatContext* context = output.Context.get();
+    std::string url = fileName;
+    if (IsLocalPath(fileName)) {
+        url = LocalUrl(fileName);
+        if (WritesThroughTemporaryFile(fileName)) {
+            output.Temporary = TTemporaryOutput::Create(fileName, reason);
+            if (!output.Temporary)
+                return false;
+            url = LocalUrl(output.Temporary->TemporaryName());
+        }
+    }
+    const int result = avformat.avio_open(&context->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        reason = ErrorReason(result);
+        output.Temporary.reset();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TCustomFFmpegHlpr::TStreamKinds TCustomFFmpegHlpr::CheckInputStreamKinds() const
@@ -44,21 +81,21 @@ TCustomFFmpegHlpr::TStreamKinds TCustomFFmpegHlpr::CheckInputStreamKinds() const
         const AVFormatContext* input = InputFiles[file].Context.get();
         for (unsigned i = 0; i < input->nb_streams; ++i) {
             switch (input->streams[i]->codecpar->codec_type) {
-            case AVMEDIA_TYPE_VIDEO:
-                kinds.Video = true;
-                break;
-            case AVMEDIA_TYPE_AUDIO:
-                kinds.Audio = true;
-                break;
-            case AVMEDIA_TYPE_SUBTITLE:
-                kinds.Subtitle = true;
-                break;
-            case AVMEDIA_TYPE_UNKNOWN:
-            case AVMEDIA_TYPE_DATA:
-            case AVMEDIA_TYPE_ATTACHMENT:
-                break;
-            default:
-                throw FFMpegException("invalid codec_type of input file");
+                case AVMEDIA_TYPE_VIDEO:
+                    kinds.Video = true;
+                    break;
+                case AVMEDIA_TYPE_AUDIO:
+                    kinds.Audio = true;
+                    break;
+                case AVMEDIA_TYPE_SUBTITLE:
+                    kinds.Subtitle = true;
+                    break;
+                case AVMEDIA_TYPE_UNKNOWN:
+                case AVMEDIA_TYPE_DATA:
+                case AVMEDIA_TYPE_ATTACHMENT:
+                    break;
+                default:
+                    throw FFMpegException("invalid codec_type of input file");
             }
         }
     }
@@ -83,9 +120,8 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     if (!ForcedOutputFormat)
         ForcedOutputFormat = avformat.av_guess_format(nullptr, fileName.c_str(), nullptr);
     AVFormatContext* context = nullptr;
-    if (!ForcedOutputFormat ||
-        avformat.avformat_alloc_output_context2(&context, ForcedOutputFormat, nullptr,
-                                                fileName.c_str()) < 0)
+    if (!ForcedOutputFormat || avformat.avformat_alloc_output_context2(
+                                   &context, ForcedOutputFormat, nullptr, fileName.c_str()) < 0)
         return fail(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
     TOutputFile output;
     output.Context.reset(context);
@@ -153,9 +189,11 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     if ((format->flags & AVFMT_NEEDNUMBER) &&
         avformat.av_filename_number_test(fileName.c_str()) == 0)
         return fail(MediaErrorText(fileName, -33));
-    if (!(format->flags & AVFMT_NOFILE) &&
-        avformat.avio_open(&context->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
-        return fail(Format("Could not open '%s'", fileName.c_str()));
+    if (!(format->flags & AVFMT_NOFILE)) {
+        std::string reason;
+        if (!OpenOutputBytes(output, fileName, reason))
+            return fail(Format("Could not open '%s': %s", fileName.c_str(), reason.c_str()));
+    }
 
     context->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
     // Preload and loop count are private options of the muxers that know them.

@@ -23,10 +23,11 @@ void TCustomFFmpegHlpr::FilterAndWrite(TOutputStreamState& output, size_t filter
                                        AVPacket* packet)
 {
     if (filterIndex == output.BitstreamFilters.size()) {
-        const int result = avformat.av_interleaved_write_frame(
-            OutputFiles[output.FileIndex].Context.get(), packet);
+        TOutputFile& file = OutputFiles[output.FileIndex];
+        const int result = avformat.av_interleaved_write_frame(file.Context.get(), packet);
         if (result < 0)
             throw FFMpegException(MediaErrorText("av_interleaved_write_frame()", result));
+        file.WroteMedia = true;
         return;
     }
     AVBSFContext* filter = output.BitstreamFilters[filterIndex].get();
@@ -88,11 +89,12 @@ void TCustomFFmpegHlpr::DoSubtitleOutput(TOutputStreamState& output, TInputStrea
         packet->stream_index = output.StreamIndex;
         packet->pts = avutil.av_rescale_q(pts, input.Stream->time_base, output.Stream->time_base);
         if (dvb)
-            packet->pts += 90 * (copy == 0 ? subtitle.start_display_time : subtitle.end_display_time);
+            packet->pts +=
+                90 * (copy == 0 ? subtitle.start_display_time : subtitle.end_display_time);
         else if (subtitle.end_display_time > subtitle.start_display_time)
-            packet->duration = avutil.av_rescale_q(
-                subtitle.end_display_time - subtitle.start_display_time, AVRational{1, 1000},
-                output.Stream->time_base);
+            packet->duration =
+                avutil.av_rescale_q(subtitle.end_display_time - subtitle.start_display_time,
+                                    AVRational{1, 1000}, output.Stream->time_base);
         packet->dts = packet->pts;
         WritePacket(output, packet.get());
     }

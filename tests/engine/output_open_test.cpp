@@ -66,7 +66,14 @@ TEST_F(OutputOpen, WmaOutputGetsOneWmaEncoderAtTheInputsRateAndChannels)
     EXPECT_EQ(encoder->ch_layout.nb_channels, 1);
     EXPECT_EQ(encoder->sample_fmt, AV_SAMPLE_FMT_FLTP) << "the encoder's own sample format";
     EXPECT_TRUE(encoder->flags & AV_CODEC_FLAG_GLOBAL_HEADER) << "asf wants global headers";
-    EXPECT_TRUE(fs::exists(wma)) << "the file is open for writing";
+    // Until the job ends with a valid file its bytes go to a locked temporary file beside
+    // it, which tells what it is.
+    ASSERT_TRUE(Output().Temporary.has_value());
+    const std::string temporary = Output().Temporary->TemporaryName();
+    EXPECT_EQ(temporary.rfind(folder_.File(".out.wma."), 0), 0u) << temporary;
+    EXPECT_EQ(temporary.substr(temporary.size() - 13), ".kelvaro-part");
+    EXPECT_TRUE(fs::exists(temporary));
+    EXPECT_FALSE(fs::exists(wma));
     EXPECT_EQ(job_.AudioCodecName, "") << "the pending name is consumed";
 }
 
@@ -166,12 +173,13 @@ TEST_F(OutputOpen, TheTimeBaseIsTheNearestRateTheEncoderSupports)
         AVRational wanted;
         AVRational timeBase;
     };
-    for (const Case& c : {Case{{0, 0}, {1, 25}}, Case{{26, 1}, {1, 25}},
-                          Case{{49, 2}, {1, 24}}, Case{{24000, 1001}, {1001, 24000}}}) {
+    for (const Case& c : {Case{{0, 0}, {1, 25}}, Case{{26, 1}, {1, 25}}, Case{{49, 2}, {1, 24}},
+                          Case{{24000, 1001}, {1001, 24000}}}) {
         job_.FrameRate = c.wanted;
         job_.SetVideoCodec("mpeg1video");
         job_.AudioDisable = 1;
-        ASSERT_TRUE(job_.OpenOutputFile(folder_.File("rate" + std::to_string(job_.OutputFileCount) + ".mpg")));
+        ASSERT_TRUE(job_.OpenOutputFile(
+            folder_.File("rate" + std::to_string(job_.OutputFileCount) + ".mpg")));
         const AVCodecContext* video = Output(job_.OutputFileCount - 1).Streams[0].Encoder.get();
         EXPECT_EQ(video->time_base.num, c.timeBase.num) << c.wanted.num << "/" << c.wanted.den;
         EXPECT_EQ(video->time_base.den, c.timeBase.den) << c.wanted.num << "/" << c.wanted.den;
@@ -232,7 +240,7 @@ TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
 
     const std::string unwritable = folder_.File("no/such/folder/out.wav");
     EXPECT_FALSE(job_.OpenOutputFile(unwritable));
-    EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "'");
+    EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "': No such file or directory");
     EXPECT_EQ(job_.OutputFileCount, 0);
 }
 
@@ -254,8 +262,8 @@ TEST_F(OutputOpen, AnInputIsNeverOverwritten)
 
     const std::string other = folder_.File("other.wav");
     std::ofstream(other) << "old content";
-    ASSERT_TRUE(job_.OpenOutputFile(other)) << "an existing output is replaced";
-    EXPECT_EQ(fs::file_size(other), 0u);
+    ASSERT_TRUE(job_.OpenOutputFile(other));
+    EXPECT_EQ(fs::file_size(other), 11u) << "an earlier file stays until the job has a new one";
 }
 
 TEST_F(OutputOpen, ATwentyFirstOutputIsRefused)
