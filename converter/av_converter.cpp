@@ -1,7 +1,9 @@
 #include "converter/av_converter.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "medialib/media_functions.h"
 #include "medialib/media_loader.h"
@@ -77,6 +79,34 @@ bool TCustomAVConverter::LoadLibraries(const std::string& folder, bool versioned
     return true;
 }
 
+std::unique_ptr<TFFmpegHlpr> TCustomAVConverter::MakeJob()
+{
+    return jobFactory_ ? jobFactory_(CodecLock) : std::make_unique<TFFmpegHlpr>(CodecLock);
+}
+
+void TCustomAVConverter::ConnectHandlers(TFFmpegHlpr& job)
+{
+    job.LogHandler = [this](TCustomFFmpegHlpr& sender, int level, const std::string& text) {
+        DoLog(static_cast<TFFmpegHlpr&>(sender).Index, level, text);
+    };
+    job.ProgressHandler = [this](TCustomFFmpegHlpr& sender, int32_t frameNumber, int32_t fps,
+                                 int32_t durationTime, float quality, float bitRate,
+                                 int64_t currentSize, int32_t totalDuration) {
+        DoProgress(static_cast<TFFmpegHlpr&>(sender), frameNumber, fps, durationTime, quality,
+                   bitRate, currentSize, totalDuration);
+    };
+    job.TerminateHandler = [this](TCustomFFmpegHlpr& sender) {
+        DoTerminate(static_cast<TFFmpegHlpr&>(sender));
+    };
+}
+
+void TCustomAVConverter::ReleaseJobBeingSetUp()
+{
+    const int32_t index = std::exchange(jobBeingSetUp_, -1);
+    if (index >= 0 && index < jobs_.Count())
+        jobs_.Items(index).ReleaseFiles();
+}
+
 int32_t TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options)
 {
     // Without the libraries every engine call would go through an empty slot.
@@ -84,15 +114,31 @@ int32_t TCustomAVConverter::AddInputFile(const std::string& fileName, const TInp
         lastError_ = "The media libraries are not loaded";
         return -1;
     }
+    {
+        std::lock_guard events(EventLock);
+        if (runTakesJobs_) {
+            lastError_ = "The run takes its jobs from AddJob";
+            return -1;
+        }
+    }
+    ReleaseJobBeingSetUp();
+    // The job keeps how it opened its input, and opens it again when it runs.
+    std::optional<TInputOptions> kept;
+    if (options)
+        kept = *options;
+    TJobSetUp openInput = [fileName, kept](TFFmpegHlpr& job) {
+        if (kept)
+            ApplyInputOptions(job, *kept);
+        return job.OpenInputFile(fileName);
+    };
     std::unique_ptr<TFFmpegHlpr> job;
     try {
-        job = jobFactory_ ? jobFactory_(CodecLock) : std::make_unique<TFFmpegHlpr>(CodecLock);
+        job = MakeJob();
         job->Reset();
         job->SetLogLevel(static_cast<int>(LogLevel()) - 1);
-        TCustomFFmpegHlpr::SelectRealVideoDecoder(RealVideo34Codec() == rvFFmpeg);
-        if (options)
-            ApplyInputOptions(*job, *options);
-        if (!job->OpenInputFile(fileName)) {
+        job->UseLibraryRealVideoDecoders = RealVideo34Codec() == rvFFmpeg;
+        TCustomFFmpegHlpr::SelectRealVideoDecoder(job->UseLibraryRealVideoDecoders);
+        if (!openInput(*job)) {
             lastError_ = job->LastError;
             return -1;
         }
@@ -101,38 +147,71 @@ int32_t TCustomAVConverter::AddInputFile(const std::string& fileName, const TInp
         lastError_ = error.what();
         return -1;
     }
+    job->AddSetUpStep(std::move(openInput), 1, 0);
     // Connected only now: lines logged while the input opened are not delivered.
-    job->LogHandler = [this](TCustomFFmpegHlpr& sender, int level, const std::string& text) {
-        DoLog(static_cast<TFFmpegHlpr&>(sender).Index, level, text);
-    };
-    job->ProgressHandler = [this](TCustomFFmpegHlpr& sender, int32_t frameNumber, int32_t fps,
-                                  int32_t durationTime, float quality, float bitRate,
-                                  int64_t currentSize, int32_t totalDuration) {
-        DoProgress(static_cast<TFFmpegHlpr&>(sender), frameNumber, fps, durationTime, quality,
-                   bitRate, currentSize, totalDuration);
-    };
-    job->TerminateHandler = [this](TCustomFFmpegHlpr& sender) {
-        DoTerminate(static_cast<TFFmpegHlpr&>(sender));
-    };
-    return jobs_.Add(std::move(job));
+    ConnectHandlers(*job);
+    jobBeingSetUp_ = jobs_.Add(std::move(job));
+    return jobBeingSetUp_;
 }
 
 bool TCustomAVConverter::SetOutputFile(int32_t index, const std::string& fileName,
                                        const TOutputOptions* options)
 {
-    TFFmpegHlpr& job = jobs_.Items(index);
+    if (index < 0 || index >= jobs_.Count())
+        jobs_.Items(index);  // raises the list-index error
     try {
+        TFFmpegHlpr& job = jobs_.Items(index);
+        if (index != jobBeingSetUp_) {
+            ReleaseJobBeingSetUp();
+            if (!job.ReopenFiles()) {
+                lastError_ = job.LastError;
+                job.ReleaseFiles();
+                return false;
+            }
+            jobBeingSetUp_ = index;
+        }
+        std::optional<TOutputOptions> kept;
         if (options)
-            ApplyOutputOptions(job, *options, systemColors_);
-        if (!job.OpenOutputFile(fileName)) {
+            kept = *options;
+        TJobSetUp openOutput = [fileName, kept, colors = systemColors_](TFFmpegHlpr& job) {
+            if (kept)
+                ApplyOutputOptions(job, *kept, colors);
+            return job.OpenOutputFile(fileName);
+        };
+        if (!openOutput(job)) {
             lastError_ = job.LastError;
             return false;
         }
+        job.AddSetUpStep(std::move(openOutput), 0, 1);
         return true;
     } catch (const std::exception& error) {
         lastError_ = error.what();
         return false;
     }
+}
+
+int32_t TCustomAVConverter::AddJob(const std::string& inputFileName, TJobSetUp setUp)
+{
+    if (!MediaLibrariesLoaded()) {
+        lastError_ = "The media libraries are not loaded";
+        return -1;
+    }
+    ReleaseJobBeingSetUp();
+    // Jobs that ended go now, on the main thread, rather than wait for Clear.
+    jobs_.ReapRetired();
+    const int32_t index = jobs_.AddToMakeAtStart(inputFileName, std::move(setUp));
+    // In this order, as everywhere: a start under EventLock may release library objects,
+    // which log.
+    std::lock_guard registry(ConverterRegistry().Mutex());
+    std::lock_guard events(EventLock);
+    if (runTakesJobs_) {
+        ++pendingCount_;
+        ++runJobCount_;
+        const int32_t running = nextJob_ - finishedCount_;
+        if (running < std::max(maxParallel_, 1))
+            StartNext();
+    }
+    return index;
 }
 
 int32_t TCustomAVConverter::JobCount() const
@@ -142,7 +221,7 @@ int32_t TCustomAVConverter::JobCount() const
 
 TInputDescription TCustomAVConverter::InputContext(int32_t index) const
 {
-    return jobs_.Items(index).Input;
+    return jobs_.InputOf(index);
 }
 
 std::string TCustomAVConverter::JobError(int32_t index) const
@@ -152,11 +231,45 @@ std::string TCustomAVConverter::JobError(int32_t index) const
     return error == jobErrors_.end() ? std::string() : error->second;
 }
 
+bool TCustomAVConverter::JobFailedToOpen(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    return openFailures_.count(index) > 0;
+}
+
+bool TCustomAVConverter::StoppedOutputKept(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    return stoppedOutputsKept_.count(index) > 0;
+}
+
 void TCustomAVConverter::Start(int32_t parallelism)
 {
-    if (parallelism <= 0 && !scheduler_ && JobCount() > 0)
+    StartRun(parallelism, false);
+}
+
+void TCustomAVConverter::BeginRun(int32_t parallelism)
+{
+    StartRun(parallelism, true);
+}
+
+void TCustomAVConverter::EndOfJobs()
+{
+    std::lock_guard registry(ConverterRegistry().Mutex());
+    std::lock_guard events(EventLock);
+    if (!runTakesJobs_)
+        return;
+    runTakesJobs_ = false;
+    ReportEndIfDone();
+}
+
+void TCustomAVConverter::StartRun(int32_t parallelism, bool takesJobs)
+{
+    if (parallelism <= 0 && !scheduler_ && (takesJobs || JobCount() > 0))
         throw std::logic_error(
             "Start with a parallelism of 0 or less needs a main-thread scheduler");
+    // Every job opens its files again when it runs.
+    ReleaseJobBeingSetUp();
     {
         std::lock_guard events(EventLock);
         LogItems().Clear();
@@ -166,6 +279,7 @@ void TCustomAVConverter::Start(int32_t parallelism)
         pendingCount_ = JobCount();
         runJobCount_ = pendingCount_;
         runEndReported_ = false;
+        runTakesJobs_ = takesJobs;
     }
     const int32_t starts = parallelism > 0 ? parallelism : 1;
     for (int32_t started = 0; started < starts; ++started) {
@@ -218,8 +332,25 @@ void TCustomAVConverter::RunScheduledStart(uint64_t generation, int32_t index)
 
 void TCustomAVConverter::StartJob(int32_t index)
 {
-    TFFmpegHlpr& job = jobs_.Items(index);
+    TFFmpegHlpr* made = nullptr;
+    try {
+        made = &jobs_.MakeAtStart(index, [this](TJobSetUp setUp) {
+            std::unique_ptr<TFFmpegHlpr> job = MakeJob();
+            job->UseLibraryRealVideoDecoders = RealVideo34Codec() == rvFFmpeg;
+            job->AddSetUpStep(std::move(setUp), 1, 1);
+            ConnectHandlers(*job);
+            return job;
+        });
+    } catch (const std::exception& error) {
+        EndUnstartedJob(index, error.what());
+        return;
+    } catch (...) {
+        EndUnstartedJob(index, "unknown failure");
+        return;
+    }
+    TFFmpegHlpr& job = *made;
     job.ReportInterval = int64_t{ProgressInterval()} * 1000;
+    job.KeepStoppedOutputs = KeepStoppedOutputs();
     job.SetLogLevel(static_cast<int>(LogLevel()) - 1);
     bool threaded;
     {
@@ -232,6 +363,12 @@ void TCustomAVConverter::StartJob(int32_t index)
             job.ThreadID = CurrentThreadId();
         job.StartTranscode(threaded, ThreadPriority());
     } catch (const std::exception& error) {
+        // A job made at its start is never refused (it counts the files it will open), so
+        // this is a worker that could not be made: the run goes on without it.
+        if (job.MadeAtStart && job.Running) {
+            EndUnstartedJob(index, error.what());
+            return;
+        }
         // A refused start; a failed synchronous run was recorded by its termination.
         std::lock_guard events(EventLock);
         if (job.TranscodeError.empty())
@@ -240,11 +377,25 @@ void TCustomAVConverter::StartJob(int32_t index)
     }
 }
 
+void TCustomAVConverter::EndUnstartedJob(int32_t index, const std::string& reason)
+{
+    std::lock_guard registry(ConverterRegistry().Mutex());
+    std::lock_guard events(EventLock);
+    jobErrors_[index] = reason;
+    RaiseTerminate(index, false);
+    ++finishedCount_;
+    if (pendingCount_ > 0)
+        StartNext();
+    else
+        ReportEndIfDone();
+}
+
 void TCustomAVConverter::Stop()
 {
     {
         std::lock_guard events(EventLock);
         pendingCount_ = 0;
+        runTakesJobs_ = false;
     }
     jobs_.ForEach([](TFFmpegHlpr& job) { job.RequestStop(); });
 }
@@ -256,13 +407,17 @@ void TCustomAVConverter::Clear()
         // No job may start while the jobs are being destroyed.
         pendingCount_ = 0;
         maxParallel_ = 0;
+        runTakesJobs_ = false;
         ++generation_;
     }
+    jobBeingSetUp_ = -1;
     // Not under EventLock: each destruction waits for a worker that may be raising an event.
     jobs_.Clear();
     lastError_.clear();
     std::lock_guard events(EventLock);
     jobErrors_.clear();
+    stoppedOutputsKept_.clear();
+    openFailures_.clear();
 }
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
@@ -290,20 +445,34 @@ void TCustomAVConverter::DoProgress(TFFmpegHlpr& job, int32_t frameNumber, int32
 
 void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
 {
+    // Before any lock: jobs that ended before this one go, waiting for their workers to
+    // leave this function.
+    jobs_.ReapRetired();
     std::lock_guard registry(ConverterRegistry().Mutex());
     std::lock_guard events(EventLock);
     // Kept here, so that handlers can ask for it while Clear has the job out of the list.
     if (!job.TranscodeError.empty())
         jobErrors_[job.Index] = job.TranscodeError;
+    if (job.StoppedOutputKept)
+        stoppedOutputsKept_.insert(job.Index);
+    if (job.FailedToOpen)
+        openFailures_.insert(job.Index);
     RaiseTerminate(job.Index, job.Finished);
     ++finishedCount_;
-    if (pendingCount_ > 0) {
+    if (pendingCount_ > 0)
         StartNext();
-        return;
-    }
+    else
+        ReportEndIfDone();
+    // Last: from here on the job may be destroyed by another thread.
+    if (job.MadeAtStart)
+        jobs_.Retire(job.Index);
+}
+
+void TCustomAVConverter::ReportEndIfDone()
+{
     // Counted against the run's own jobs, not the list, which Clear empties while jobs still
     // report their end.
-    if (runEndReported_ || finishedCount_ < runJobCount_)
+    if (runEndReported_ || runTakesJobs_ || runJobCount_ == 0 || finishedCount_ < runJobCount_)
         return;
     runEndReported_ = true;
     RaiseTerminate(-1, true);

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "converter/ffmpeg_hlpr.h"
@@ -62,6 +63,13 @@ public:
     // LastError; std::out_of_range for an index out of range.
     bool SetOutputFile(int32_t index, const std::string& fileName,
                        const TOutputOptions* options = nullptr);
+    // A job whose files `setUp` opens when its turn comes, on the thread that runs it: it
+    // holds nothing while it waits (not even an engine job) and is released once it has
+    // ended. Its index, or -1 when the media libraries are not loaded (the reason in
+    // LastError). A failure to open is the job's failure: OnTerminate with AFinished False,
+    // the reason in JobError. Added during a run begun with BeginRun, it joins that run and
+    // may start before this returns.
+    int32_t AddJob(const std::string& inputFileName, TJobSetUp setUp);
     int32_t JobCount() const;
     // The job's first input as it was opened; std::out_of_range for an index out of range.
     TInputDescription InputContext(int32_t index) const;
@@ -69,6 +77,12 @@ public:
     // start; empty when neither (or for no such job). Known from the job's OnTerminate on,
     // also while Clear destroys the jobs, until Clear returns.
     std::string JobError(int32_t index) const;
+    // Whether job `index` failed while opening its files (its input, or its output), before
+    // any conversion. Known from the job's OnTerminate on, until Clear returns.
+    bool JobFailedToOpen(int32_t index) const;
+    // Whether job `index` was stopped and its output, valid up to where it stopped, kept its
+    // final name. Known from the job's OnTerminate on, until Clear returns.
+    bool StoppedOutputKept(int32_t index) const;
 
     // Runs every job: at most `parallelism` at once in worker threads, each termination
     // starting the next; 0 or less runs them one after the other on the main thread, each
@@ -76,11 +90,25 @@ public:
     // when none is set). A first job that cannot start is reported as terminated, then its
     // FFMpegException passes through.
     void Start(int32_t parallelism);
+    // Starts a run as Start does, but one that goes on taking the jobs AddJob adds, so that
+    // the first file converts while later ones are still being listed. Its end (OnTerminate
+    // -1) is reported once EndOfJobs was called and every job of the run has ended: by the
+    // last job to end, or by EndOfJobs itself, on its thread, when all had. A run that got no
+    // job reports no end, as Start's does. AddInputFile is refused while such a run takes
+    // jobs.
+    void BeginRun(int32_t parallelism);
+    void EndOfJobs();
     // No further job starts; every job is asked to stop. Does not wait.
     void Stop();
     // Destroys every job, waiting for each worker; clears LastError.
     void Clear();
     const std::string& LastError() const { return lastError_; }
+
+    // Whether a stopped job's output, valid up to where it stopped, takes its final name (the
+    // default), or is removed so that an earlier file of that name stays as it was. Read as
+    // each job starts.
+    bool KeepStoppedOutputs() const { return keepStoppedOutputs_; }
+    void SetKeepStoppedOutputs(bool keep) { keepStoppedOutputs_ = keep; }
 
     // A complete library line logged on thread `threadId`: raised as OnLog for the job that
     // runs on that thread, or with AIndex -1. Called by the library log callback.
@@ -136,6 +164,17 @@ protected:
     mutable std::recursive_mutex EventLock;
 
 private:
+    void StartRun(int32_t parallelism, bool takesJobs);
+    std::unique_ptr<TFFmpegHlpr> MakeJob();
+    void ConnectHandlers(TFFmpegHlpr& job);
+    // Closes the files of the job AddInputFile and SetOutputFile work on: a job waiting for
+    // its turn holds none.
+    void ReleaseJobBeingSetUp();
+    // Reports the run's end when it has come. The caller holds EventLock.
+    void ReportEndIfDone();
+    // A job that could not even be made or started: reported as ended, for `reason`, and
+    // the run goes on.
+    void EndUnstartedJob(int32_t index, const std::string& reason);
     void RunScheduledStart(uint64_t generation, int32_t index);
     // Calls OnTerminate; a failure of the handler is logged (OnLog, error level), never
     // passed on. The caller holds EventLock.
@@ -149,6 +188,8 @@ private:
     TSystemColorTable systemColors_;
     // Scheduled starts hold it weakly, so that none runs after destruction.
     std::shared_ptr<TCustomAVConverter*> alive_;
+    // The job whose files stay open between AddInputFile and SetOutputFile; -1 for none.
+    int32_t jobBeingSetUp_ = -1;
     bool registered_ = false;
     bool shutDown_ = false;
 
@@ -157,6 +198,7 @@ private:
     std::atomic<int32_t> progressInterval_{500};
     std::atomic<TRV34Codec> realVideo34Codec_{rvFFmpeg};
     std::atomic<TConvertPriority> threadPriority_{tpNormal};
+    std::atomic<bool> keepStoppedOutputs_{true};
 
     // --- Guarded by EventLock.
     std::shared_ptr<const TLogEvent> onLog_;
@@ -169,10 +211,14 @@ private:
     // Jobs of the current run, and whether its end was reported.
     int32_t runJobCount_ = 0;
     bool runEndReported_ = false;
+    // The run takes jobs from AddJob until EndOfJobs.
+    bool runTakesJobs_ = false;
     // Changes with Clear, so that a start scheduled before it never runs after it.
     uint64_t generation_ = 0;
     // Failure texts by job index.
     std::map<int32_t, std::string> jobErrors_;
+    std::set<int32_t> stoppedOutputsKept_;
+    std::set<int32_t> openFailures_;
 };
 
 class TLumoAVConverter final : public TCustomAVConverter {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "converter/av_converter.h"
+#include "converter/system_colors.h"
 
 namespace kelvaro {
 namespace {
@@ -92,28 +92,31 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
     return options;
 }
 
-TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
-                                TTargetFormat format, std::string& outputFolder,
-                                const std::string& extraOptions)
+TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
+                          const std::string& outputFileName, const std::string& extraOptions)
 {
-    outputFolder = FolderWithSeparator(outputFolder);
-    TConversionJob job;
-    const TInputOptions inputOptions = ConversionInputOptions(inputFileName);
-    job.Index = converter.AddInputFile(inputFileName, &inputOptions);
-    if (job.Index < 0)
-        return job;
-    job.OutputFileName = OutputFileName(outputFolder, inputFileName, TargetExtension(format));
-    TOutputOptions outputOptions =
-        ConversionOutputOptions(format, job.OutputFileName, converter.InputContext(job.Index));
-    outputOptions.ExtraOptions = extraOptions;
-    job.OutputSet = converter.SetOutputFile(job.Index, job.OutputFileName, &outputOptions);
-    return job;
+    return [=](TFFmpegHlpr& job) {
+        ApplyInputOptions(job, ConversionInputOptions(inputFileName));
+        if (!job.OpenInputFile(inputFileName))
+            return false;
+        job.DescribeFirstInput();
+        TOutputOptions outputOptions = ConversionOutputOptions(format, outputFileName, job.Input);
+        outputOptions.ExtraOptions = extraOptions;
+        // The rule sets no colour, so the palette does not matter.
+        ApplyOutputOptions(job, outputOptions, DefaultSystemColors());
+        return job.OpenOutputFile(outputFileName);
+    };
 }
 
 TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)
 {
     for (const std::string& input : inputs)
-        inputs_.emplace(FileKey(input), input);
+        AddInput(input);
+}
+
+void TOutputClaims::AddInput(const std::string& input)
+{
+    inputs_.emplace(FileKey(input), input);
 }
 
 std::string TOutputClaims::Claim(const std::string& input, const std::string& output)

@@ -12,8 +12,6 @@
 
 namespace kelvaro {
 
-class TCustomAVConverter;
-
 enum class TTargetFormat { Wma, Wav };
 
 // ".wma" or ".wav".
@@ -39,26 +37,24 @@ TInputOptions ConversionInputOptions(const std::string& inputFileName);
 TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
                                        const TInputDescription& input);
 
-struct TConversionJob {
-    int32_t Index = -1;      // -1: the input could not be opened (the reason in LastError)
-    bool OutputSet = false;  // false: the output could not be set up (the reason in LastError)
-    std::string OutputFileName;
-};
-
-// Adds `inputFileName` to `converter` with its output in `outputFolder`, which gains its
-// trailing '/' here. `extraOptions` ("name=value" lines) go before the rule's own settings,
-// which therefore win. The media libraries must be loaded.
-TConversionJob AddConversionJob(TCustomAVConverter& converter, const std::string& inputFileName,
-                                TTargetFormat format, std::string& outputFolder,
-                                const std::string& extraOptions = {});
+// Opens, on the thread that runs the job, `inputFileName` and then its output
+// `outputFileName` under the rule (for AddJob). `extraOptions` ("name=value" lines) go
+// before the rule's own settings, which therefore win.
+TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
+                          const std::string& outputFileName, const std::string& extraOptions = {});
 
 // Keeps a batch from destroying data: no two jobs may write one file, and no job may write
 // over a file that another entry of the batch reads. Names are compared as the files they
 // lead to, so "out/../a.wav" and "a.wav" are one file. Not thread-safe.
 class TOutputClaims final {
 public:
+    TOutputClaims() = default;
     // `inputs`: every file of the batch, also those that will never get a job.
     explicit TOutputClaims(const std::vector<std::string>& inputs);
+
+    // One more file of the batch. Every input is added before the first Claim, so that no
+    // job writes over a file listed after it.
+    void AddInput(const std::string& input);
 
     // Empty when `input` may write `output`, which is then claimed for it; otherwise why it
     // may not, and nothing is claimed.

@@ -91,4 +91,78 @@ void TFFmpegHlpr::WorkerThreadCreated(uint32_t threadId)
     ThreadID = threadId;
 }
 
+void TFFmpegHlpr::AddSetUpStep(TJobSetUp step, int32_t inputs, int32_t outputs)
+{
+    setUpSteps_.push_back(std::move(step));
+    inputsToRun_ += inputs;
+    outputsToRun_ += outputs;
+}
+
+bool TFFmpegHlpr::RunSetUpSteps()
+{
+    SelectRealVideoDecoder(UseLibraryRealVideoDecoders);
+    // A job set up by AddInputFile described its input then; once is enough.
+    DescribeOpenedInputs = MadeAtStart;
+    bool opened = true;
+    for (const TJobSetUp& step : setUpSteps_) {
+        try {
+            opened = step(*this);
+        } catch (...) {
+            DescribeOpenedInputs = true;
+            throw;
+        }
+        if (!opened)
+            break;
+    }
+    DescribeOpenedInputs = true;
+    if (!opened && LastError.empty())
+        LastError = "The file could not be opened";
+    return opened;
+}
+
+bool TFFmpegHlpr::ReopenFiles()
+{
+    const int level = JobLogLevel;
+    Reset();
+    SetLogLevel(level);
+    try {
+        return RunSetUpSteps();
+    } catch (const std::exception& error) {
+        LastError = error.what();
+        return false;
+    }
+}
+
+void TFFmpegHlpr::OpenFilesToRun()
+{
+    FailedToOpen = false;
+    if (setUpSteps_.empty())
+        return;  // opened directly, and still open
+    // The stop request, report interval and handlers of this run stay.
+    const int level = JobLogLevel;
+    ReloadDefaults();
+    JobLogLevel = level;
+    bool opened = false;
+    try {
+        opened = RunSetUpSteps();
+    } catch (...) {
+        FailedToOpen = true;
+        throw;
+    }
+    if (!opened) {
+        FailedToOpen = true;
+        throw FFMpegException(LastError);
+    }
+}
+
+int32_t TFFmpegHlpr::OutputsToRun() const
+{
+    return setUpSteps_.empty() ? OutputFileCount : outputsToRun_;
+}
+
+int32_t TFFmpegHlpr::InputsToRun() const
+{
+    return setUpSteps_.empty() ? InputFileCount : inputsToRun_;
+}
+
 }  // namespace kelvaro

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -23,6 +24,12 @@ struct TInputDescription {
     int32_t AudioSampleRate = 0;   // Hz, of the first audio stream
 };
 
+class TFFmpegHlpr;
+
+// Opens a job's files (its input, then its output) in a job that holds none, on the thread
+// that runs the set-up. False, or FFMpegException, with the reason in the job's LastError.
+using TJobSetUp = std::function<bool(TFFmpegHlpr& job)>;
+
 class TFFmpegHlpr : public TCustomFFmpegHlpr {
 public:
     // `codecLock` is the component's codec lock, shared by all of its jobs.
@@ -38,6 +45,20 @@ public:
     // Reads the first opened input into Input. Call right after OpenInputFile succeeded.
     void DescribeFirstInput();
 
+    // --- Files opened when the job runs, so that a waiting job holds none.
+    // `step` opens more of the job's files after the steps added before it; it counts
+    // `inputs` and `outputs` towards what the job will have when it runs.
+    void AddSetUpStep(TJobSetUp step, int32_t inputs, int32_t outputs);
+    // Opens the files again on the calling thread, as the job is being set up: false with
+    // the reason in LastError.
+    bool ReopenFiles();
+    // Which decoders serve RealVideo 3 and 4 when the job's input is opened again.
+    bool UseLibraryRealVideoDecoders = true;
+    // Made by the component when its turn came, and released once it has ended.
+    bool MadeAtStart = false;
+    // The last run failed while opening the job's files, before any conversion.
+    std::atomic<bool> FailedToOpen{false};
+
     // Position in the component's list, -1 until added; set before the job can start.
     int32_t Index = -1;
     // The thread that runs the job: its worker, or the main thread for a start there; 0 until
@@ -47,6 +68,17 @@ public:
 
 protected:
     void WorkerThreadCreated(uint32_t threadId) override;
+    void OpenFilesToRun() override;
+    int32_t OutputsToRun() const override;
+    int32_t InputsToRun() const override;
+
+private:
+    // Runs the set-up steps on a job whose defaults were just reloaded.
+    bool RunSetUpSteps();
+
+    std::vector<TJobSetUp> setUpSteps_;
+    int32_t inputsToRun_ = 0;
+    int32_t outputsToRun_ = 0;
 };
 
 // Splits option text into its (name, value) pairs, as ApplyOptionText hands them on.

@@ -125,79 +125,73 @@ TEST(OutputClaims, AnOutputOverAnotherEntrysInputIsRefusedEvenWhenThatGetsNoJob)
     EXPECT_EQ(claims.Claim(dir.File("out/../out/a.wav"), input), "");
 }
 
-class AddConversionJobTest : public ::testing::Test {
+class ConversionSetUpTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { test::LoadMediaLibrariesForTest(); }
+    // A job as the component makes it at its start, with the rule's set-up run on it.
+    bool RunSetUp(TFFmpegHlpr& job, const std::string& input, TTargetFormat format,
+                  const std::string& output)
     {
-        test::LoadMediaLibrariesForTest();
-        ASSERT_TRUE(converter_.LoadLibraries("", true));
+        job.Reset();
+        return ConversionSetUp(input, format, output)(job);
     }
     fixtures::TempDir dir_;
-    TLumoAVConverter converter_;
+    std::mutex codecLock_;
 };
 
-TEST_F(AddConversionJobTest, SetsUpTheJobAndItsOutputInTheFolder)
+TEST_F(ConversionSetUpTest, OpensTheInputThenItsOutputWithoutWritingTheOutputsName)
 {
     fixtures::AudioSpec audioSpec;
     audioSpec.seconds = 0.2;
     const std::string input = fixtures::MakeWav(dir_.File("take.one.wav"), audioSpec);
-    std::string folder = dir_.Path() + "/out";
-    std::filesystem::create_directory(folder);
+    const std::string output = OutputFileName(dir_.Path() + "/", input, ".wma");
+    EXPECT_EQ(output, dir_.Path() + "/take.one.wma");
 
-    const TConversionJob job = AddConversionJob(converter_, input, TTargetFormat::Wma, folder);
-    EXPECT_EQ(folder, dir_.Path() + "/out/");
-    EXPECT_EQ(job.Index, 0);
-    EXPECT_TRUE(job.OutputSet) << converter_.LastError();
-    EXPECT_EQ(job.OutputFileName, dir_.Path() + "/out/take.one.wma");
-    EXPECT_EQ(converter_.InputContext(0).FileName, input);
-    EXPECT_EQ(converter_.InputContext(0).Size,
-              static_cast<int64_t>(std::filesystem::file_size(input)));
+    TFFmpegHlpr job(codecLock_);
+    ASSERT_TRUE(RunSetUp(job, input, TTargetFormat::Wma, output)) << job.LastError;
+    EXPECT_EQ(job.Input.FileName, input);
+    EXPECT_EQ(job.Input.Size, static_cast<int64_t>(std::filesystem::file_size(input)));
+    EXPECT_EQ(job.OutputFiles[0].Streams.at(0).Encoder->bit_rate, 128000);
+    // Until the job ends with a valid file, its bytes go to a temporary file beside it.
+    EXPECT_FALSE(std::filesystem::exists(output));
+    job.ReleaseFiles();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "only the input: the unwritten temporary file went with the job's files";
 }
 
-TEST_F(AddConversionJobTest, AnInputThatCannotBeOpenedGetsNoJob)
+TEST_F(ConversionSetUpTest, AnInputThatCannotBeOpenedFailsWithItsReason)
 {
-    std::string folder = dir_.Path();
-    const TConversionJob job =
-        AddConversionJob(converter_, dir_.File("missing.mp3"), TTargetFormat::Wav, folder);
-    EXPECT_EQ(job.Index, -1);
-    EXPECT_FALSE(job.OutputSet);
-    EXPECT_EQ(converter_.JobCount(), 0);
-    EXPECT_EQ(converter_.LastError(), dir_.File("missing.mp3") + ": no such file or directory");
+    TFFmpegHlpr job(codecLock_);
+    EXPECT_FALSE(
+        RunSetUp(job, dir_.File("missing.mp3"), TTargetFormat::Wav, dir_.File("missing.wav")));
+    EXPECT_EQ(job.LastError, dir_.File("missing.mp3") + ": no such file or directory");
+    EXPECT_EQ(job.OutputFileCount, 0);
 }
 
-TEST_F(AddConversionJobTest, SurroundInputBecomesAStereo48kWmaStreamButStaysSoInWav)
+TEST_F(ConversionSetUpTest, SurroundInputBecomesAStereo48kWmaStreamButStaysSoInWav)
 {
-    std::vector<TFFmpegHlpr*> jobs;
-    converter_.SetJobFactory([&](std::mutex& codecLock) {
-        auto job = std::make_unique<TFFmpegHlpr>(codecLock);
-        jobs.push_back(job.get());
-        return job;
-    });
     fixtures::AudioSpec audioSpec;
     audioSpec.seconds = 0.2;
     audioSpec.channels = 6;
     audioSpec.sampleRate = 96000;
     const std::string input = fixtures::MakeWav(dir_.File("surround.wav"), audioSpec);
-    std::string folder = dir_.Path();
-    std::string wavFolder = dir_.File("wav");
-    std::filesystem::create_directory(wavFolder);
 
-    const TConversionJob wma = AddConversionJob(converter_, input, TTargetFormat::Wma, folder);
-    const TConversionJob wav = AddConversionJob(converter_, input, TTargetFormat::Wav, wavFolder);
-    ASSERT_TRUE(wma.OutputSet && wav.OutputSet) << converter_.LastError();
-    EXPECT_EQ(wav.OutputFileName, dir_.File("wav/surround.wav"));
-    EXPECT_EQ(converter_.InputContext(wma.Index).AudioChannels, 6);
-    EXPECT_EQ(converter_.InputContext(wma.Index).AudioSampleRate, 96000);
-
-    // The audio encoders as the output streams were created.
-    ASSERT_EQ(jobs.size(), 2u);
-    const auto encoder = [](TFFmpegHlpr* job) {
-        return job->OutputFiles[0].Streams.at(0).Encoder.get();
+    TFFmpegHlpr wma(codecLock_);
+    TFFmpegHlpr wav(codecLock_);
+    ASSERT_TRUE(RunSetUp(wma, input, TTargetFormat::Wma, dir_.File("surround.wma")))
+        << wma.LastError;
+    ASSERT_TRUE(RunSetUp(wav, input, TTargetFormat::Wav, dir_.File("wav.wav"))) << wav.LastError;
+    EXPECT_EQ(wma.Input.AudioChannels, 6);
+    EXPECT_EQ(wma.Input.AudioSampleRate, 96000);
+    const auto encoder = [](TFFmpegHlpr& job) {
+        return job.OutputFiles[0].Streams.at(0).Encoder.get();
     };
-    EXPECT_EQ(encoder(jobs[0])->ch_layout.nb_channels, 2);
-    EXPECT_EQ(encoder(jobs[0])->sample_rate, 48000);
-    EXPECT_EQ(encoder(jobs[1])->ch_layout.nb_channels, 6);
-    EXPECT_EQ(encoder(jobs[1])->sample_rate, 96000);
+    EXPECT_EQ(encoder(wma)->ch_layout.nb_channels, 2);
+    EXPECT_EQ(encoder(wma)->sample_rate, 48000);
+    EXPECT_EQ(encoder(wav)->ch_layout.nb_channels, 6);
+    EXPECT_EQ(encoder(wav)->sample_rate, 96000);
 }
 
 }  // namespace
