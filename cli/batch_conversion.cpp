@@ -9,7 +9,6 @@
 #include "cli/summary.h"
 #include "converter/app_folders.h"
 #include "converter/av_converter.h"
-#include "engine/ffmpeg_exception.h"
 #include "medialib/media_loader.h"
 
 namespace kelvaro::cli {
@@ -20,24 +19,11 @@ namespace fs = std::filesystem;
 constexpr std::chrono::milliseconds kReportInterval{250};
 constexpr std::chrono::milliseconds kPollInterval{100};
 
-struct TBatchJobs {
-    // Written before the run, read by the events: no lock needed.
-    std::vector<std::string> outputOfJob;
-
-    // Empty for an index the run never had.
-    std::string OutputOf(int32_t index) const
-    {
-        return index >= 0 && static_cast<size_t>(index) < outputOfJob.size()
-                   ? outputOfJob[static_cast<size_t>(index)]
-                   : std::string();
-    }
-};
-
-// Adds a job per file; a file that cannot be converted is recorded with its reason.
-TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
-                   const TCommandLine& command, const std::string& folder)
+// Adds a job per file; a file that cannot be converted is recorded with its reason. Nothing
+// is opened here: each job opens its files when its turn comes.
+void AddJobs(TLumoAVConverter& converter, TBatchProgress& progress, const TCommandLine& command,
+             const std::string& folder)
 {
-    TBatchJobs jobs;
     TOutputClaims claims(command.Files);
     for (const std::string& input : command.Files) {
         const std::string output = OutputFileName(folder, input, TargetExtension(command.Format));
@@ -46,27 +32,20 @@ TBatchJobs AddJobs(TLumoAVConverter& converter, TBatchProgress& progress,
             progress.Reject(file, conflict);
             continue;
         }
-
-        std::string jobFolder = folder;
-        const TConversionJob job =
-            AddConversionJob(converter, input, command.Format, jobFolder, command.OptionText);
-        if (job.Index < 0) {
+        const int32_t index = converter.AddJob(
+            input, ConversionSetUp(input, command.Format, output, command.OptionText));
+        if (index < 0) {
             progress.Reject(file, converter.LastError());
             continue;
         }
-        progress.BindJob(job.Index, file);
-        jobs.outputOfJob.push_back(job.OutputFileName);
-        // The job stays without an output: the converter reports it as failed at its turn.
-        if (!job.OutputSet)
-            progress.Reject(file, converter.LastError());
+        progress.BindJob(index, file);
     }
-    return jobs;
 }
 
 }  // namespace
 
 int RunBatch(const TCommandLine& command, const TConsole& console,
-             const std::function<bool()>& interrupted)
+             const std::function<int()>& interruptSignal)
 {
     const std::string folder = FolderWithSeparator(
         command.OutputFolder.empty() ? DefaultOutputFolder(AppFoldersFromEnvironment())
@@ -81,12 +60,13 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
 
     TBatchProgress progress;
     std::atomic<bool> stopping{false};
-    TBatchJobs jobs;
     // Declared last: destroyed first, while what its handlers use still exists. Every run
     // is on worker threads (ParallelJobs is at least 1), so it needs no main-thread scheduler.
     TLumoAVConverter converter;
     converter.SetLogLevel(command.LogLevel);
     converter.SetProgressInterval(static_cast<int32_t>(kReportInterval.count()));
+    // A stopped file is a half-made target: it goes, as build tools remove theirs.
+    converter.SetKeepStoppedOutputs(command.KeepPartial);
     if (!converter.LoadLibraries(ProgramLibraryFolder(), true)) {
         std::fprintf(console.err, "kelvaro: %s\n", converter.LastError().c_str());
         return kExitFailed;
@@ -110,39 +90,31 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
         const std::string reason = converter.JobError(index);
         if (finished) {
             std::error_code sizeError;
-            const auto size = fs::file_size(jobs.OutputOf(index), sizeError);
+            const auto size = fs::file_size(progress.OutputOfJob(index), sizeError);
             if (!sizeError && size > 0)
                 progress.JobEnded(index, TFileState::Done, {});
             else
                 progress.JobEnded(index, TFileState::Failed, "no output was written");
-        } else if (!reason.empty()) {
+        } else if (!reason.empty())
             progress.JobEnded(index, TFileState::Failed, reason);
-        } else if (stopping) {
-            progress.JobEnded(index, TFileState::Stopped, {});
-        } else {
+        else if (stopping)
+            progress.JobEnded(index, TFileState::Stopped, {}, converter.StoppedOutputKept(index));
+        else
             progress.JobEnded(index, TFileState::Failed, "the conversion ended early");
-        }
     });
 
-    jobs = AddJobs(converter, progress, command, folder);
-    try {
-        converter.Start(ParallelJobs(command.Jobs));
-    } catch (const FFMpegException&) {
-        // A first job without an output: reported through its termination, and the run goes
-        // on with the next.
-    }
+    AddJobs(converter, progress, command, folder);
+    converter.Start(ParallelJobs(command.Jobs));
 
     TProgressDisplay display(console.out, console.err, console.terminal, kReportInterval);
-    bool wasInterrupted = false;
+    int signal = 0;
     while (!progress.Ended()) {
-        if (interrupted()) {
-            wasInterrupted = true;
+        if ((signal = interruptSignal()) != 0)
             break;
-        }
         display.Update(progress);
         progress.WaitForChange(kPollInterval);
     }
-    if (wasInterrupted) {
+    if (signal != 0) {
         stopping = true;
         display.Update(progress);
         display.Finish();
@@ -155,9 +127,9 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
     display.Finish();
 
     const std::vector<TFileStatus> files = progress.Files();
-    std::fputs(SummaryText(files, wasInterrupted).c_str(), console.out);
+    std::fputs(SummaryText(files, signal != 0).c_str(), console.out);
     std::fflush(console.out);
-    return ExitStatus(files, wasInterrupted);
+    return ExitStatus(files, signal);
 }
 
 }  // namespace kelvaro::cli

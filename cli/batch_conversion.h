@@ -15,9 +15,10 @@ struct TConsole {
     bool terminal = false;  // progress redrawn in place on `out`
 };
 
-// Converts the command's files and returns the exit status. `interrupted` is polled by the
-// main thread; once it answers true the running files are stopped and closed properly.
+// Converts the command's files and returns the exit status. `interruptSignal` is polled by
+// the main thread; once it answers a signal (not 0) the running files are stopped and closed
+// properly, and the status is 128 + that signal.
 int RunBatch(const TCommandLine& command, const TConsole& console,
-             const std::function<bool()>& interrupted);
+             const std::function<int()>& interruptSignal);
 
 }  // namespace kelvaro::cli

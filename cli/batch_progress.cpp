@@ -52,7 +52,8 @@ void TBatchProgress::JobProgress(int32_t jobIndex, int32_t positionMs, int32_t t
     changed_.notify_all();
 }
 
-void TBatchProgress::JobEnded(int32_t jobIndex, TFileState state, const std::string& reason)
+void TBatchProgress::JobEnded(int32_t jobIndex, TFileState state, const std::string& reason,
+                              bool outputKept)
 {
     std::lock_guard lock(mutex_);
     ++jobsEnded_;
@@ -62,6 +63,7 @@ void TBatchProgress::JobEnded(int32_t jobIndex, TFileState state, const std::str
         if (status.State != TFileState::Failed) {
             status.State = state;
             status.Reason = reason;
+            status.OutputKept = outputKept;
         }
         ended_.push_back(file);
     }
@@ -89,6 +91,13 @@ void TBatchProgress::Log(int32_t jobIndex, TLogLevel level, const std::string& t
         {file >= 0 ? files_[static_cast<size_t>(file)].Input : std::string(), level, text});
     pendingChange_ = true;
     changed_.notify_all();
+}
+
+std::string TBatchProgress::OutputOfJob(int32_t jobIndex) const
+{
+    std::lock_guard lock(mutex_);
+    const int file = FileOfJob(jobIndex);
+    return file < 0 ? std::string() : files_[static_cast<size_t>(file)].Output;
 }
 
 void TBatchProgress::WaitForChange(std::chrono::milliseconds timeout)

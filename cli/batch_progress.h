@@ -24,9 +24,10 @@ struct TFileStatus {
     std::string Input;
     std::string Output;
     TFileState State = TFileState::Waiting;
-    std::string Reason;      // why it failed
-    int32_t PositionMs = 0;  // output position at the last report
-    int32_t TotalMs = -1;    // expected length; -1 when unknown
+    std::string Reason;       // why it failed
+    bool OutputKept = false;  // stopped, and what it had converted kept the output's name
+    int32_t PositionMs = 0;   // output position at the last report
+    int32_t TotalMs = -1;     // expected length; -1 when unknown
     Clock::time_point FirstReport{};
     Clock::time_point LastReport{};
 };
@@ -52,9 +53,12 @@ public:
     void JobProgress(int32_t jobIndex, int32_t positionMs, int32_t totalMs);
     // A job ended: converted, stopped, or failed for `reason`. A file rejected before the
     // run keeps its first reason.
-    void JobEnded(int32_t jobIndex, TFileState state, const std::string& reason);
+    void JobEnded(int32_t jobIndex, TFileState state, const std::string& reason,
+                  bool outputKept = false);
     void RunEnded();
     void Log(int32_t jobIndex, TLogLevel level, const std::string& text);
+    // The output file of a job; empty for a job the batch does not know.
+    std::string OutputOfJob(int32_t jobIndex) const;
 
     // --- Main thread.
     // Returns when something was recorded since the last call, or after `timeout`.

@@ -73,6 +73,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             command.Help = true;
             continue;
         }
+        if (argument == "--keep-partial") {
+            command.KeepPartial = true;
+            continue;
+        }
         // "--name value" or "--name=value".
         std::string name = argument;
         std::string value;
@@ -112,7 +116,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
 
 std::string UsageText()
 {
-    return "Usage: kelvaro [--format wma|wav] [--output DIR] [--jobs N]\n"
+    return "Usage: kelvaro [--format wma|wav] [--output DIR] [--jobs N] [--keep-partial]\n"
            "               [--log-level quiet|error|info|debug|all] [--option NAME=VALUE ...]\n"
            "               FILE...\n"
            "\n"
@@ -128,9 +132,16 @@ std::string UsageText()
            "               (default error)\n"
            "  --option     an option of the media libraries for every output, such as\n"
            "               --option packetsize=2048; the format's own settings win\n"
+           "  --keep-partial  when stopped, keep what the files being converted had got\n"
+           "               to under their output names (by default they are removed and\n"
+           "               an earlier file of that name stays as it was)\n"
+           "\n"
+           "Outputs are written under a hidden temporary name and take their own name only\n"
+           "when complete, so an interrupted run never leaves a partial file in their place.\n"
            "\n"
            "Exit status: 0 when every file was converted, 1 when any failed, 2 for a bad\n"
-           "command line, 130 when stopped with Ctrl-C.\n";
+           "command line, 128 + the signal when stopped: 130 for Ctrl-C (SIGINT), 143 for\n"
+           "SIGTERM, 129 for SIGHUP.\n";
 }
 
 int ParallelJobs(int jobs)

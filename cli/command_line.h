@@ -17,6 +17,8 @@ struct TCommandLine {
     TLogLevel LogLevel = llError;
     std::string OptionText;  // the --option pairs, one "NAME=VALUE" line each
     std::vector<std::string> Files;
+    // Keep what a stopped file had converted under its output's name, rather than remove it.
+    bool KeepPartial = false;
     bool Help = false;
 };
 

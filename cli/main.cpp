@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -27,12 +28,17 @@ int main(int argc, char** argv)
         return kExitConverted;
     }
 
+    // A closed standard output (`kelvaro ... | head -1`) ends the printing, never the run
+    // and the files it is writing; a file-size limit fails the write with its reason rather
+    // than killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     // Before any other thread exists.
     TInterruptWatch interrupt;
     TConsole console;
     console.terminal = isatty(fileno(stdout)) != 0;
     try {
-        return RunBatch(command, console, [&] { return interrupt.Requested(); });
+        return RunBatch(command, console, [&] { return interrupt.Signal(); });
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kelvaro: %s\n", error.what());
         return kExitFailed;

@@ -44,7 +44,9 @@ std::string EndedLine(const TFileStatus& status)
         case TFileState::Failed:
             return "failed   " + status.Input + ": " + status.Reason;
         case TFileState::Stopped:
-            return "stopped  " + status.Input;
+            return status.OutputKept
+                       ? "stopped  " + status.Input + " -> " + status.Output + " (partial)"
+                       : "stopped  " + status.Input + " (no output kept)";
         case TFileState::Waiting:
         case TFileState::Converting:
             break;

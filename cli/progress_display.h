@@ -19,7 +19,8 @@ using Clock = std::chrono::steady_clock;
 // first report, which is when the line first appears.
 std::string ProgressLine(const TFileStatus& status, Clock::time_point now,
                          std::chrono::milliseconds reportInterval);
-// "done     song.mp3 -> /out/song.wma", "failed   song.mp3: reason", "stopped  song.mp3".
+// "done     song.mp3 -> /out/song.wma", "failed   song.mp3: reason",
+// "stopped  song.mp3 (no output kept)" or "stopped  song.mp3 -> /out/song.wma (partial)".
 std::string EndedLine(const TFileStatus& status);
 std::string LogLineText(const TLogLine& line);
 

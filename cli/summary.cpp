@@ -50,10 +50,10 @@ std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted)
     return heading + "\n" + lines;
 }
 
-int ExitStatus(const std::vector<TFileStatus>& files, bool interrupted)
+int ExitStatus(const std::vector<TFileStatus>& files, int interruptSignal)
 {
-    if (interrupted)
-        return kExitInterrupted;
+    if (interruptSignal != 0)
+        return kExitSignalBase + interruptSignal;
     const bool allDone = std::all_of(files.begin(), files.end(), [](const TFileStatus& status) {
         return status.State == TFileState::Done;
     });

@@ -12,10 +12,13 @@ namespace kelvaro::cli {
 inline constexpr int kExitConverted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
+// 128 + the signal that stopped the run, as shells report it: 130 for SIGINT, 143 for
+// SIGTERM, 129 for SIGHUP.
+inline constexpr int kExitSignalBase = 128;
 
 // A file that never ended counts as stopped after an interrupt, as failed otherwise.
 std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted);
-int ExitStatus(const std::vector<TFileStatus>& files, bool interrupted);
+// `interruptSignal`: the signal that stopped the run, 0 for none.
+int ExitStatus(const std::vector<TFileStatus>& files, int interruptSignal);
 
 }  // namespace kelvaro::cli

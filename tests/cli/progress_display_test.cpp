@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -47,7 +48,10 @@ TEST(ProgressText, EndedLinesAndLogLines)
     EXPECT_EQ(EndedLine(Status(TFileState::Done)), "done     /music/song.mp3 -> /out/song.wma");
     EXPECT_EQ(EndedLine(Status(TFileState::Failed, "bad data")),
               "failed   /music/song.mp3: bad data");
-    EXPECT_EQ(EndedLine(Status(TFileState::Stopped)), "stopped  /music/song.mp3");
+    TFileStatus stopped = Status(TFileState::Stopped);
+    EXPECT_EQ(EndedLine(stopped), "stopped  /music/song.mp3 (no output kept)");
+    stopped.OutputKept = true;
+    EXPECT_EQ(EndedLine(stopped), "stopped  /music/song.mp3 -> /out/song.wma (partial)");
     EXPECT_EQ(LogLineText({"/music/song.mp3", llError, "oops\r\n"}), "song.mp3: oops");
     EXPECT_EQ(LogLineText({"", llInfo, "library line"}), "library line");
 }
@@ -61,9 +65,10 @@ TEST(Summary, ListsEveryFileWithTheReasonOfEachFailure)
               "  done     /music/song.mp3 -> /out/song.wma\n"
               "  failed   /music/song.mp3\n"
               "           reason: no such file\n");
-    EXPECT_EQ(ExitStatus(files, false), 1);
-    EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, false), 0);
-    EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, true), 130);
+    EXPECT_EQ(ExitStatus(files, 0), 1);
+    EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, 0), 0);
+    EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, SIGINT), 130);
+    EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, SIGTERM), 143);
 }
 
 TEST(Summary, FilesThatNeverEndedAreStoppedAfterAnInterruptAndFailedOtherwise)
@@ -72,11 +77,11 @@ TEST(Summary, FilesThatNeverEndedAreStoppedAfterAnInterruptAndFailedOtherwise)
                                             Status(TFileState::Converting)};
     EXPECT_EQ(SummaryText(files, true),
               "Summary: 2 files: 0 done, 0 failed, 2 stopped\n"
-              "  stopped  /music/song.mp3\n"
-              "  stopped  /music/song.mp3\n");
+              "  stopped  /music/song.mp3 (no output kept)\n"
+              "  stopped  /music/song.mp3 (no output kept)\n");
     EXPECT_NE(SummaryText(files, false).find("reason: the file was not converted"),
               std::string::npos);
-    EXPECT_EQ(ExitStatus(files, false), 1);
+    EXPECT_EQ(ExitStatus(files, 0), 1);
 }
 
 TEST(BatchProgress, TheRunEndsWhenEveryJobHasEndedOrTheConverterSaysSo)
@@ -173,7 +178,7 @@ TEST(ProgressDisplay, OnATerminalRunningFilesAreRedrawnInPlace)
               " 50%  0:00  10.0x  a.mp3\n"
               "  0%  0:00   0.0x  b.mp3\n"
               "\x1b[2A\x1b[J"
-              "stopped  /music/b.mp3\n"
+              "stopped  /music/b.mp3 (no output kept)\n"
               " 50%  0:00  10.0x  a.mp3\n"
               "\x1b[1A\x1b[J");
 }
