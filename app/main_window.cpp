@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -50,6 +51,8 @@ constexpr char kWindowSection[] = "Window";
 
 // How long Add may go without letting the window's pending events run.
 constexpr std::chrono::milliseconds kAddEventInterval{20};
+// How long Convert gives rows their jobs before the window's pending events run.
+constexpr std::chrono::milliseconds kFeedSlice{10};
 
 QString NamePart(const QString& path)
 {
@@ -380,6 +383,7 @@ void TForm1::OpenDocument(const QString& path)
 void TForm1::spSkinButton8Click()
 {
     stopped_ = true;
+    feed_.reset();
     LumoAVC_.Stop();
     // Waits for the running job's worker, which still drains and closes its output.
     LumoAVC_.Clear();
@@ -390,7 +394,7 @@ void TForm1::spSkinButton8Click()
 
 void TForm1::spSkinButton9Click()
 {
-    if (adding_ || LvFiles->topLevelItemCount() == 0 || OutputFolder_.isEmpty())
+    if (adding_ || feed_ || LvFiles->topLevelItemCount() == 0 || OutputFolder_.isEmpty())
         return;
     if (!QFileInfo(OutputFolder_).isDir() && ::mkdir(Native(OutputFolder_).c_str(), 0777) != 0) {
         const int error = errno;
@@ -410,113 +414,109 @@ void TForm1::spSkinButton9Click()
     rejectedCount_ = 0;
     refusedCount_ = 0;
     failedCount_ = 0;
-    outputErrors_.clear();
+    stoppedCount_ = 0;
+    convertedCount_ = 0;
+    jobRows_.clear();
     BTips->setToolTip(QString());
-    for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
+    for (int row = 0; row < LvFiles->topLevelItemCount(); ++row) {
+        LvFiles->topLevelItem(row)->setText(fcStats, QString());
         LvFiles->topLevelItem(row)->setToolTip(fcStats, QString());
+    }
 
     SetConverting(true);
-    AddConversionJobs();
-    if (LumoAVC_.JobCount() < LvFiles->topLevelItemCount())
-        RebuildListFromJobs();
+    BTips->setText(QStringLiteral("    Please Wait......"));
+    feed_ = std::make_unique<TFeed>();
+    feed_->format = ComboBox1->currentIndex() == 0 ? TTargetFormat::Wma : TTargetFormat::Wav;
+    feed_->folder = FolderWithSeparator(Native(OutputFolder_));
+    OutputFolder_ = FromNative(feed_->folder);
+    for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
+        feed_->inputs.push_back(Native(LvFiles->topLevelItem(row)->text(fcPath)));
 
-    if (LvFiles->topLevelItemCount() > 0) {
-        try {
-            LumoAVC_.Start(1);
-        } catch (const std::exception& error) {
-            // The first job could not start; the component has gone on with the next.
-            services_.ShowError(this, QString::fromStdString(error.what()));
-        }
-    } else {
-        spSkinButton8Click();
-        BTips->setText(BTips->text() + ' ' + ProblemSummary());
-        ShowProblems();
-    }
-}
-
-void TForm1::AddConversionJobs()
-{
     // Once for the whole list: libraries that cannot be loaded refuse every file alike.
-    const bool loaded = LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true);
-    const QString loadError = QString::fromStdString(LumoAVC_.LastError());
-    const TTargetFormat format =
-        ComboBox1->currentIndex() == 0 ? TTargetFormat::Wma : TTargetFormat::Wav;
-    const std::string folder = FolderWithSeparator(Native(OutputFolder_));
-    OutputFolder_ = FromNative(folder);
-
-    const int rows = LvFiles->topLevelItemCount();
-    QStringList files;
-    std::vector<std::string> inputs;
-    for (int row = 0; row < rows; ++row) {
-        files << LvFiles->topLevelItem(row)->text(fcPath);
-        inputs.push_back(Native(files.back()));
-    }
-    TOutputClaims claims(inputs);
-    for (int row = 0; row < rows; ++row) {
-        const QString& file = files[row];
-        if (!loaded) {
-            RejectFile(file, loadError);
-            continue;
-        }
-        // One file's trouble must not end the others' run, and is told like any other.
-        try {
-            const std::string& input = inputs[static_cast<size_t>(row)];
-            const std::string conflict =
-                claims.Claim(input, OutputFileName(folder, input, TargetExtension(format)));
-            if (!conflict.empty()) {
-                ++refusedCount_;
-                problems_.emplace_back(file, QString::fromStdString(conflict));
-                continue;
-            }
-            AddConversionJob(row, input, format, folder);
-            BTips->setText(QStringLiteral("    Please Wait......"));
-        } catch (const std::exception& error) {
-            RejectFile(file, QString::fromStdString(error.what()));
-        } catch (...) {
-            RejectFile(file, QStringLiteral("An unknown failure while adding the file"));
-        }
-    }
-}
-
-void TForm1::AddConversionJob(int row, const std::string& input, TTargetFormat format,
-                              const std::string& folder)
-{
-    std::string jobFolder = folder;
-    const TConversionJob job = kelvaro::AddConversionJob(LumoAVC_, input, format, jobFolder);
-    if (job.Index < 0) {
-        RejectFile(LvFiles->topLevelItem(row)->text(fcPath),
-                   QString::fromStdString(LumoAVC_.LastError()));
+    if (!LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true)) {
+        const QString reason = QString::fromStdString(LumoAVC_.LastError());
+        for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
+            RefuseRow(row, reason, rejectedCount_);
+        feed_.reset();
+        EndRunWithoutJobs();
         return;
     }
-    // The row, not the job: once an earlier file was refused the two numbers part.
-    if (job.OutputSet)
-        LvFiles->topLevelItem(row)->setText(fcStats, QStringLiteral("-"));
-    else
-        outputErrors_[job.Index] = QString::fromStdString(LumoAVC_.LastError());
+    LumoAVC_.BeginRun(1);
+    FeedJobs();
 }
 
-void TForm1::RejectFile(const QString& file, const QString& reason)
+void TForm1::FeedJobs()
 {
-    ++rejectedCount_;
-    problems_.emplace_back(file, reason);
-}
-
-void TForm1::RebuildListFromJobs()
-{
-    LvFiles->setUpdatesEnabled(false);
-    LvFiles->clear();
-    for (int32_t job = 0; job < LumoAVC_.JobCount(); ++job) {
-        const TInputDescription input = LumoAVC_.InputContext(job);
-        const QString fileName = FromNative(input.FileName);
-        // A job without an output is not waiting to run: it will only fail.
-        const QString stats = outputErrors_.count(job) ? QString() : QStringLiteral("-");
-        new QTreeWidgetItem(LvFiles, QStringList{NamePart(fileName),
-                                                 QString::fromStdString(FormatSizeText(
-                                                     input.Size, TSizeTextVariant::Convert)),
-                                                 stats, fileName});
-        BTips->setText(QStringLiteral("    Please Wait....."));
+    if (!feed_)
+        return;  // stopped or closed meanwhile
+    TFeed& feed = *feed_;
+    QElapsedTimer slice;
+    slice.start();
+    // Every input is known to the claims before the first output is claimed, so that no
+    // file is written over another listed after it.
+    while (feed.inputsClaimed < feed.inputs.size() && slice.elapsed() < kFeedSlice.count())
+        feed.claims.AddInput(feed.inputs[feed.inputsClaimed++]);
+    while (feed.inputsClaimed == feed.inputs.size() && feed.rowsFed < feed.inputs.size() &&
+           slice.elapsed() < kFeedSlice.count())
+        FeedRow(static_cast<int>(feed.rowsFed++));
+    if (feed.rowsFed < feed.inputs.size()) {
+        QTimer::singleShot(0, this, &TForm1::FeedJobs);
+        return;
     }
-    LvFiles->setUpdatesEnabled(true);
+    feed_.reset();
+    LumoAVC_.EndOfJobs();
+    if (jobRows_.empty())
+        EndRunWithoutJobs();
+}
+
+void TForm1::FeedRow(int row)
+{
+    const std::string& input = feed_->inputs[static_cast<size_t>(row)];
+    const std::string output = OutputFileName(feed_->folder, input, TargetExtension(feed_->format));
+    // One file's trouble must not end the others' run, and is told like any other.
+    try {
+        if (const std::string conflict = feed_->claims.Claim(input, output); !conflict.empty()) {
+            RefuseRow(row, QString::fromStdString(conflict), refusedCount_);
+            return;
+        }
+        const int32_t index = LumoAVC_.AddJob(input, ConversionSetUp(input, feed_->format, output));
+        if (index < 0) {
+            RefuseRow(row, QString::fromStdString(LumoAVC_.LastError()), rejectedCount_);
+            return;
+        }
+        // Before any of the job's effects can arrive: they are queued behind this handler.
+        if (jobRows_.size() <= static_cast<size_t>(index))
+            jobRows_.resize(static_cast<size_t>(index) + 1, -1);
+        jobRows_[static_cast<size_t>(index)] = row;
+        LvFiles->topLevelItem(row)->setText(fcStats, QStringLiteral("-"));
+    } catch (const std::exception& error) {
+        RefuseRow(row, QString::fromStdString(error.what()), rejectedCount_);
+    } catch (...) {
+        RefuseRow(row, QStringLiteral("An unknown failure while adding the file"), rejectedCount_);
+    }
+}
+
+void TForm1::RefuseRow(int row, const QString& reason, int& counter)
+{
+    ++counter;
+    QTreeWidgetItem* item = LvFiles->topLevelItem(row);
+    problems_.emplace_back(item->text(fcPath), reason);
+    item->setText(fcStats, QStringLiteral("x"));
+    item->setToolTip(fcStats, reason);
+}
+
+void TForm1::EndRunWithoutJobs()
+{
+    spSkinButton8Click();
+    BTips->setText(BTips->text() + ' ' + ProblemSummary());
+    ShowProblems();
+}
+
+QTreeWidgetItem* TForm1::RowOfJob(int32_t index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= jobRows_.size())
+        return nullptr;
+    return LvFiles->topLevelItem(jobRows_[static_cast<size_t>(index)]);
 }
 
 void TForm1::EndBusyGauge()
@@ -558,19 +558,21 @@ void TForm1::LumoAVCTerminate(int32_t AIndex, bool AFinished)
     try {
         const uint64_t run = runId_.load();
         QString error;
+        bool openFailed = false;
         if (AIndex >= 0 && !AFinished) {
             // Read here, on the job's own thread, while the job is certain to exist.
             try {
                 error = QString::fromStdString(LumoAVC_.JobError(AIndex));
+                openFailed = LumoAVC_.JobFailedToOpen(AIndex);
             } catch (const std::exception&) {
                 // Without its reason the row still shows "x".
             }
         }
         QMetaObject::invokeMethod(
             this,
-            [this, run, AIndex, AFinished, error] {
+            [this, run, AIndex, AFinished, error, openFailed] {
                 if (Accepts(run))
-                    ShowTermination(AIndex, AFinished, error);
+                    ShowTermination(AIndex, AFinished, error, openFailed);
             },
             Qt::QueuedConnection);
     } catch (...) {
@@ -582,7 +584,7 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
     // Reports raised before Stop but delivered after it must not undo what Stop showed.
     if (stopped_)
         return;
-    QTreeWidgetItem* item = LvFiles->topLevelItem(index);
+    QTreeWidgetItem* item = RowOfJob(index);
     if (!item)
         return;
     QString stats;
@@ -597,7 +599,8 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
         ProgressBar1->setRange(0, 0);
     }
     item->setText(fcStats, stats);
-    QString tips = QStringLiteral("   File: ") + QString::number(index + 1) +
+    QString tips = QStringLiteral("   File: ") +
+                   QString::number(LvFiles->indexOfTopLevelItem(item) + 1) +
                    QStringLiteral(" of ") + QString::number(LvFiles->topLevelItemCount()) +
                    QStringLiteral("         Completed: ") + stats + QStringLiteral("      ") +
                    item->text(fcName);
@@ -606,7 +609,7 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
     BTips->setText(tips);
 }
 
-void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
+void TForm1::ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed)
 {
     if (index < 0) {
         // Stop has already ended the run in the window; a run's end can still arrive from
@@ -617,34 +620,44 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error)
         SetConverting(false);
         BTips->setText(QStringLiteral("   Done ") + ProblemSummary());
         ShowProblems();
-        OpenDocument(OutputFolder_);
+        // An empty folder would only say again that nothing was converted.
+        if (convertedCount_ > 0)
+            OpenDocument(OutputFolder_);
         return;
     }
-    QTreeWidgetItem* item = LvFiles->topLevelItem(index);
+    QTreeWidgetItem* item = RowOfJob(index);
     if (!item)
         return;
     EndBusyGauge();
     if (finished) {
+        ++convertedCount_;
         item->setText(fcStats, QStringLiteral("100%"));
         ProgressBar1->setValue(ProgressBar1->maximum());
         return;
     }
-    item->setText(fcStats, QStringLiteral("x"));
-    if (stopped_)
+    if (stopped_ && error.isEmpty()) {
+        // Its file is valid but shorter than its input: not a done file.
+        ++stoppedCount_;
+        item->setText(fcStats, QStringLiteral("Stopped"));
+        item->setToolTip(fcStats, QStringLiteral("Stopped before the end of the file"));
+        BTips->setText(QStringLiteral("    Done ") + ProblemSummary());
         return;
-    // Not stopped, so it failed: say why where the user can find it.
-    const auto output = outputErrors_.find(index);
-    QString reason = output != outputErrors_.end() ? output->second : error;
-    if (reason.isEmpty())
-        reason = QStringLiteral("The conversion did not finish");
-    ++failedCount_;
+    }
+    item->setText(fcStats, QStringLiteral("x"));
+    const QString reason =
+        error.isEmpty() ? QStringLiteral("The conversion did not finish") : error;
+    ++(openFailed ? rejectedCount_ : failedCount_);
     problems_.emplace_back(item->text(fcPath), reason);
     item->setToolTip(fcStats, reason);
+    if (stopped_) {
+        BTips->setText(QStringLiteral("    Done ") + ProblemSummary());
+        ShowProblems();
+    }
 }
 
 QString TForm1::ProblemSummary() const
 {
-    const int count = rejectedCount_ + refusedCount_ + failedCount_;
+    const int count = rejectedCount_ + refusedCount_ + failedCount_ + stoppedCount_;
     if (count == 0)
         return QString();
     QStringList parts;
@@ -654,10 +667,13 @@ QString TForm1::ProblemSummary() const
         parts << QStringLiteral("%1 would overwrite another file").arg(refusedCount_);
     if (failedCount_ > 0)
         parts << QStringLiteral("%1 failed").arg(failedCount_);
-    return QStringLiteral("- %1 %2 not converted (%3; point here for the reasons)")
+    if (stoppedCount_ > 0)
+        parts << QStringLiteral("%1 stopped").arg(stoppedCount_);
+    return QStringLiteral("- %1 %2 not converted (%3%4)")
         .arg(count)
         .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-        .arg(parts.join(QStringLiteral(", ")));
+        .arg(parts.join(QStringLiteral(", ")))
+        .arg(problems_.empty() ? QString() : QStringLiteral("; point here for the reasons"));
 }
 
 void TForm1::ShowProblems()
@@ -681,6 +697,7 @@ void TForm1::FormCloseQuery()
 {
     RemoveHandlers();
     closed_ = true;
+    feed_.reset();
     LumoAVC_.Stop();
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,21 +86,27 @@ private:
     void spSkinButton8Click();  // Stop
     void spSkinButton9Click();  // Convert
 
-    // A job per row, each row's file refused with its reason when it cannot have one.
-    void AddConversionJobs();
-    void AddConversionJob(int row, const std::string& input, TTargetFormat format,
-                          const std::string& folder);
-    void RejectFile(const QString& file, const QString& reason);
-    void RebuildListFromJobs();
+    // Gives the rows their jobs a slice at a time, letting the window's events run between
+    // slices while the first files already convert; tells the component when all are given.
+    void FeedJobs();
+    // One row: its job, or its refusal with the reason.
+    void FeedRow(int row);
+    // A row that gets no job: it stays in the list, marked, with its reason.
+    void RefuseRow(int row, const QString& reason, int& counter);
+    // The run ended before any job could be given.
+    void EndRunWithoutJobs();
     void SetConverting(bool converting);
     void EndBusyGauge();
     void RemoveHandlers();
 
     // The effects of the converter's events, on the user-interface thread.
     void ShowProgress(int32_t index, int32_t durationTime, int32_t totalDuration);
-    void ShowTermination(int32_t index, bool finished, const QString& error);
+    // `openFailed`: the job failed opening its files, before converting anything.
+    void ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed);
     // Whether an effect queued during run `run` may still change the window.
     bool Accepts(uint64_t run) const { return !closed_ && run == runId_.load(); }
+    // The row that shows job `index`; nullptr for none.
+    QTreeWidgetItem* RowOfJob(int32_t index) const;
     QString ProblemSummary() const;
     void ShowProblems();
     // Opens the file or folder in its usual program, and says so when nothing could.
@@ -144,9 +151,20 @@ private:
     // Files whose output would have destroyed another file of the list.
     int refusedCount_ = 0;
     int failedCount_ = 0;
-    // Why a job's output could not be set up, by job index: a clearer reason than the start
-    // failure the job later ends with.
-    std::map<int32_t, QString> outputErrors_;
+    int stoppedCount_ = 0;
+    int convertedCount_ = 0;
+    // The rows Convert is still giving jobs; none once all have theirs (or on Stop).
+    struct TFeed {
+        std::vector<std::string> inputs;  // the rows' files, as Convert found them
+        TTargetFormat format = TTargetFormat::Wma;
+        std::string folder;
+        TOutputClaims claims;
+        size_t inputsClaimed = 0;  // rows whose input the claims know
+        size_t rowsFed = 0;
+    };
+    std::unique_ptr<TFeed> feed_;
+    // The row of each job of the run, by job index: rows refused a job have none.
+    std::vector<int> jobRows_;
 
     // Changes with every Convert, once the previous run's jobs are gone; read by the event
     // handlers on job threads, so that an effect of an earlier run never touches this one's

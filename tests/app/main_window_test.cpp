@@ -262,7 +262,7 @@ TEST_F(MainWindowTest, ConvertsToWavSampleForSampleIntoANewFolder)
     EXPECT_EQ(audio.samples, fixtures::GenerateSamples(audioSpec));
 }
 
-TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
+TEST_F(MainWindowTest, AnUnreadableFileKeepsItsRowMarkedWithItsReason)
 {
     const std::string first = MakeTone(root, "first.wav", 1.0);
     const std::string garbage =
@@ -273,11 +273,10 @@ TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
     window.Add(services, {Q(first), Q(garbage), Q(third)});
 
     window.Button("spSkinButton9")->click();
-    // Rebuilt from the jobs, so that row n is job n again.
-    EXPECT_EQ(window.Column(fcName), (QStringList{"first.wav", "third.wav"}));
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"-", "-"}));
-    EXPECT_EQ(window.Column(fcSize), (QStringList{"172KB", "172KB"}));
-    EXPECT_EQ(window.Tips()->text(), "    Please Wait.....");
+    // Every file has its job at once; each opens its file only when its turn comes.
+    EXPECT_EQ(window.Column(fcName), (QStringList{"first.wav", "garbage.mp3", "third.wav"}));
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"-", "-", "-"}));
+    EXPECT_EQ(window.Tips()->text(), "    Please Wait......");
     EXPECT_FALSE(window.Button("spSkinButton9")->isEnabled());
     EXPECT_TRUE(window.Button("spSkinButton8")->isEnabled());
 
@@ -288,41 +287,44 @@ TEST_F(MainWindowTest, UnreadableFileIsDroppedAndReportedAtTheEnd)
         return window.Idle();
     }));
     EXPECT_TRUE(std::any_of(tips.begin(), tips.end(), [](const QString& text) {
-        return text.startsWith("   File: 2 of 2         Completed: ") &&
+        return text.startsWith("   File: 3 of 3         Completed: ") &&
                text.endsWith("      third.wav");
     })) << tips.join('\n').toStdString();
 
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "100%"}));
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"100%", "x", "100%"}));
     // The run went well for what it had, but must not read as if every file made it.
     EXPECT_TRUE(
         window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
         << window.Tips()->text().toStdString();
     ASSERT_EQ(window.form->RunProblems().size(), 1u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(garbage));
-    EXPECT_FALSE(window.form->RunProblems()[0].second.isEmpty());
+    EXPECT_TRUE(window.form->RunProblems()[0].second.startsWith(Q(garbage) + ": "));
+    EXPECT_EQ(window.List()->topLevelItem(1)->toolTip(fcStats),
+              window.form->RunProblems()[0].second);
     EXPECT_TRUE(window.Tips()->toolTip().startsWith(Q(garbage) + ": "));
     EXPECT_EQ(services.opened.size(), 1);
 }
 
-TEST_F(MainWindowTest, NothingAcceptedEndsTheRunAtOnceAndSaysWhy)
+TEST_F(MainWindowTest, NothingConvertedEndsTheRunWithTheReasonsAndOpensNoFolder)
 {
     const std::string garbage = fixtures::MakeRawFile(root.File("garbage.wav"), "not audio");
     Window window(services, folders);
     window.Add(services, {Q(garbage), Q(root.File("gone.mp3"))});
 
-    window.Button("spSkinButton9")->click();
+    ConvertAndWait(window);
 
-    EXPECT_EQ(window.List()->topLevelItemCount(), 0);
-    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "x"})) << "no row the user added goes";
     EXPECT_TRUE(
-        window.Tips()->text().startsWith("    Done - 2 files not converted (2 could not be opened"))
+        window.Tips()->text().startsWith("   Done - 2 files not converted (2 could not be opened"))
         << window.Tips()->text().toStdString();
-    EXPECT_EQ(window.form->RunProblems().size(), 2u);
+    ASSERT_EQ(window.form->RunProblems().size(), 2u);
+    EXPECT_EQ(window.form->RunProblems()[1].second,
+              Q(root.File("gone.mp3") + ": no such file or directory"));
     Pump(100ms);
     EXPECT_TRUE(services.opened.isEmpty());
 }
 
-TEST_F(MainWindowTest, FirstJobWithoutOutputIsReportedAndTheRunGoesOn)
+TEST_F(MainWindowTest, AnOutputThatCannotBeCreatedFailsItsRowAndTheRunGoesOn)
 {
     const std::string blocked = MakeTone(root, "blocked.wav", 0.5);
     const std::string fine = MakeTone(root, "fine.wav", 0.5);
@@ -331,18 +333,13 @@ TEST_F(MainWindowTest, FirstJobWithoutOutputIsReportedAndTheRunGoesOn)
     Window window(services, folders);
     window.Add(services, {Q(blocked), Q(fine)});
 
-    window.Button("spSkinButton9")->click();
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"", "-"})) << "no output, no \"-\"";
-    ASSERT_EQ(services.errors.size(), 1);
-    EXPECT_EQ(services.errors[0], "Must supply at least one output file");
-
-    ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
+    ConvertAndWait(window);
+    EXPECT_TRUE(services.errors.isEmpty()) << "told on its row, not in a box";
     EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "100%"}));
-    EXPECT_TRUE(window.Tips()->text().startsWith("   Done - 1 file not converted (1 failed"));
     ASSERT_EQ(window.form->RunProblems().size(), 1u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(blocked));
-    // The reason the output failed, rather than the start failure that followed from it.
-    EXPECT_NE(window.form->RunProblems()[0].second, "Must supply at least one output file");
+    EXPECT_EQ(window.form->RunProblems()[0].second,
+              Q("Could not open '" + folders.DefaultFolder + "blocked.wma': Is a directory"));
     EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats),
               window.form->RunProblems()[0].second);
     EXPECT_GT(fixtures::DecodeAudio(folders.DefaultFolder + "fine.wma").Frames(), 0u);
@@ -362,22 +359,25 @@ TEST_F(MainWindowTest, AnOutputOverAnotherListedFileIsRefusedAndThatFileIsKept)
     window.Add(services, {Q(mp3), Q(wav)});
 
     window.Button("spSkinButton9")->click();
-    // The job left cannot write over its own input either: it has no output, so no "-".
-    EXPECT_EQ(window.Column(fcName), QStringList{"a.wav"});
-    EXPECT_EQ(window.Column(fcStats), QStringList{""});
+    EXPECT_EQ(window.Column(fcName), (QStringList{"a.mp3", "a.wav"}));
+    EXPECT_EQ(window.Column(fcStats)[0], "x") << "refused before any job";
     ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
 
     EXPECT_TRUE(ReadFile(wav) == before) << "the input was written over";
+    // The job left cannot write over its own input either.
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "x"}));
     ASSERT_EQ(window.form->RunProblems().size(), 2u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(mp3));
     EXPECT_EQ(window.form->RunProblems()[0].second, Q(wav + " would overwrite the input " + wav));
     EXPECT_EQ(window.form->RunProblems()[1].first, Q(wav));
+    EXPECT_EQ(window.form->RunProblems()[1].second,
+              Q("Output file is the same as input file: " + wav));
     EXPECT_TRUE(window.Tips()->text().startsWith(
-        "   Done - 2 files not converted (1 would overwrite another file, 1 failed;"))
+        "   Done - 2 files not converted (1 could not be opened, 1 would overwrite another file;"))
         << window.Tips()->text().toStdString();
 }
 
-TEST_F(MainWindowTest, AFailureWhileAddingAFileIsReportedAndTheOthersConvert)
+TEST_F(MainWindowTest, AJobThatCannotEvenBeMadeFailsItsRowAndTheOthersConvert)
 {
     const std::string first = MakeTone(root, "first.wav", 0.5);
     const std::string second = MakeTone(root, "second.wav", 0.5);
@@ -393,13 +393,11 @@ TEST_F(MainWindowTest, AFailureWhileAddingAFileIsReportedAndTheOthersConvert)
 
     ConvertAndWait(window);
 
-    EXPECT_EQ(window.Column(fcName), QStringList{"second.wav"});
-    EXPECT_EQ(window.Column(fcStats), QStringList{"100%"});
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "100%"}));
     ASSERT_EQ(window.form->RunProblems().size(), 1u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(first));
-    EXPECT_EQ(window.form->RunProblems()[0].second, "An unknown failure while adding the file");
-    EXPECT_TRUE(
-        window.Tips()->text().startsWith("   Done - 1 file not converted (1 could not be opened"))
+    EXPECT_EQ(window.form->RunProblems()[0].second, "unknown failure");
+    EXPECT_TRUE(window.Tips()->text().startsWith("   Done - 1 file not converted (1 failed"))
         << window.Tips()->text().toStdString();
 }
 
@@ -443,9 +441,10 @@ TEST_F(MainWindowTest, StopLeavesTheCurrentRowStoppedAndItsOutputPlayable)
     window.Button("spSkinButton8")->click();
 
     EXPECT_TRUE(window.Idle());
-    EXPECT_EQ(window.Tips()->text(), "    Done");
     Pump(200ms);
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "-", "-"}));
+    // Its file is valid but shorter than its input: it must not read as done.
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"Stopped", "-", "-"}));
+    EXPECT_EQ(window.Tips()->text(), "    Done - 1 file not converted (1 stopped)");
     EXPECT_TRUE(window.form->RunProblems().empty()) << "stopped is not failed";
     EXPECT_TRUE(services.opened.isEmpty());
 
@@ -473,8 +472,8 @@ TEST_F(MainWindowTest, WhatTheJobsRaisedBeforeStopDoesNotUndoIt)
     const int gaugeMaximum = window.Gauge()->maximum();
 
     Pump(200ms);
-    EXPECT_EQ(window.Tips()->text(), "    Done");
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"x", "-"}));
+    EXPECT_EQ(window.Tips()->text(), "    Done - 1 file not converted (1 stopped)");
+    EXPECT_EQ(window.Column(fcStats), (QStringList{"Stopped", "-"}));
     EXPECT_EQ(window.Gauge()->value(), gaugeValue);
     EXPECT_EQ(window.Gauge()->maximum(), gaugeMaximum);
     EXPECT_TRUE(window.Idle());
@@ -507,7 +506,10 @@ TEST_F(MainWindowTest, ClosingDuringARunStopsItAndNothingReachesTheWindowAfter)
 TEST_F(MainWindowTest, ProgressShowsShareOfTheLengthOrTheTimeWrittenWhenLengthIsUnknown)
 {
     Window window(services, folders);
-    window.Add(services, {"/music/song.mp3", "/music/b.mp3", "/music/c.mp3"});
+    UseHeldJobs(*window.form);
+    window.Add(services, {Q(MakeTone(root, "song.mp3", 0.2)), Q(MakeTone(root, "b.mp3", 0.2)),
+                          Q(MakeTone(root, "c.mp3", 0.2))});
+    window.Button("spSkinButton9")->click();
     const auto raise = [&](std::function<void()> event) {
         std::thread worker(std::move(event));
         worker.join();
@@ -549,6 +551,7 @@ TEST_F(MainWindowTest, ProgressShowsShareOfTheLengthOrTheTimeWrittenWhenLengthIs
     raise([&] { window.form->LumoAVCTerminate(-1, true); });
     EXPECT_TRUE(window.Idle());
     EXPECT_EQ(services.opened, QStringList{Q(folders.DefaultFolder)});
+    window.Button("spSkinButton8")->click();
 }
 
 TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram)

@@ -148,7 +148,26 @@ private:
     std::chrono::milliseconds pause_;
 };
 
+class HeldJob final : public TFFmpegHlpr {
+public:
+    using TFFmpegHlpr::TFFmpegHlpr;
+    ~HeldJob() override { StopAndWait(); }
+
+protected:
+    void Transcode() override
+    {
+        while (!StopRequested)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+
 }  // namespace
+
+void UseHeldJobs(app::TForm1& form)
+{
+    form.LumoAVC().SetJobFactory(
+        [](std::mutex& codecLock) { return std::make_unique<HeldJob>(codecLock); });
+}
 
 void UsePacedJobs(app::TForm1& form, std::chrono::milliseconds pausePerPacket)
 {

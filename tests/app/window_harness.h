@@ -95,6 +95,10 @@ void Pump(std::chrono::milliseconds duration);
 // that a run can be caught in the middle.
 void UsePacedJobs(app::TForm1& form, std::chrono::milliseconds pausePerPacket);
 
+// Jobs that open their files and then only wait to be stopped: a run that stands still while
+// a test raises the events itself.
+void UseHeldJobs(app::TForm1& form);
+
 // A stereo 44.1 kHz tone as a WAV file.
 std::string MakeTone(const fixtures::TempDir& dir, const std::string& name, double seconds);
 
