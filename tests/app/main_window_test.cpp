@@ -401,6 +401,41 @@ TEST_F(MainWindowTest, AJobThatCannotEvenBeMadeFailsItsRowAndTheOthersConvert)
         << window.Tips()->text().toStdString();
 }
 
+TEST_F(MainWindowTest, ConvertingHundredsOfRowsKeepsTheWindowAnswering)
+{
+    const std::string tone = MakeTone(root, "tone.wav", 0.05);
+    QStringList files;
+    for (int i = 0; i < 300; ++i) {
+        const std::string link = root.File("in" + std::to_string(i) + ".wav");
+        std::filesystem::create_symlink(tone, link);
+        files << Q(link);
+    }
+    Window window(services, folders);
+    window.Combo()->setCurrentIndex(1);
+    window.Add(services, files);
+
+    // Stop works while rows are still being given their jobs.
+    window.Button("spSkinButton9")->click();
+    window.Button("spSkinButton8")->click();
+    EXPECT_TRUE(window.Idle());
+
+    const auto since = [](std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    };
+    auto last = std::chrono::steady_clock::now();
+    window.Button("spSkinButton9")->click();
+    std::chrono::milliseconds longestGap = since(last);
+    last = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] {
+        longestGap = std::max(longestGap, since(last));
+        last = std::chrono::steady_clock::now();
+        return window.Idle();
+    }));
+    EXPECT_LT(longestGap.count(), 250) << "the event loop stood still";
+    EXPECT_EQ(window.Column(fcStats), QStringList(300, QStringLiteral("100%")));
+}
+
 TEST_F(MainWindowTest, ConvertNeedsRowsAndAnOutputFolder)
 {
     Window window(services, folders);

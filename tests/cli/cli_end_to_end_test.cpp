@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -69,7 +71,7 @@ public:
             Wait();
     }
 
-    void Interrupt() const { kill(pid_, SIGINT); }
+    void Signal(int signal) const { kill(pid_, signal); }
     std::string OutputSoFar() const { return ReadFile(outPath_); }
     Outcome Wait()
     {
@@ -228,13 +230,13 @@ TEST_F(CommandLineRun, TheDefaultFolderIsTheWindowsStoredOneElseTheFallback)
 {
     const std::string input = fixtures::MakeWav(dir_.File("tune.wav"), Audio(1));
     const std::string config = "XDG_CONFIG_HOME=" + dir_.File("config");
-    Outcome outcome = RunKelvaro(
-        dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
+    Outcome outcome =
+        RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(fs::exists(dir_.File("chosen/tune.wma")));
 
-    outcome = RunKelvaro(dir_, {input},
-                         {config, "KELVARO_DEFAULT_FOLDER=", "HOME=" + dir_.File("home")});
+    outcome =
+        RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=", "HOME=" + dir_.File("home")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(fs::exists(dir_.File("home/Kelvaro/tune.wma")));
 
@@ -242,47 +244,121 @@ TEST_F(CommandLineRun, TheDefaultFolderIsTheWindowsStoredOneElseTheFallback)
     fs::create_directories(dir_.File("config/kelvaro"));
     std::ofstream(dir_.File("config/kelvaro/Path.ini"))
         << "[Output]\nPath=" << dir_.File("stored") << "\n";
-    outcome = RunKelvaro(dir_, {input},
-                         {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
+    outcome = RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_TRUE(fs::exists(dir_.File("stored/tune.wma")));
 }
 
-TEST_F(CommandLineRun, CtrlCStopsCleanlyAndTheStoppedOutputIsValid)
+// The unfinished outputs in `folder`: hidden files that say what they are.
+std::vector<std::string> TemporaryFiles(const std::string& folder)
 {
-    std::vector<std::string> arguments = {"--format", "wav", "--output", dir_.File("out")};
-    for (int i = 0; i < 8; ++i)
-        arguments.push_back(
-            fixtures::MakeWav(dir_.File("long" + std::to_string(i) + ".wav"), Audio(120)));
-    Kelvaro kelvaro(dir_, arguments);
-    // Interrupt once the first file is done, while the next converts.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!Contains(kelvaro.OutputSoFar(), "done ") && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(5ms);
-    kelvaro.Interrupt();
-    const Outcome outcome = kelvaro.Wait();
-    ASSERT_EQ(outcome.status, 130) << outcome.out << outcome.err;
-    EXPECT_TRUE(Contains(outcome.out, "stopped  ")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.err, "kelvaro: stopping")) << outcome.err;
-
-    // Every output left behind is complete up to where it stopped.
-    int outputs = 0;
-    for (const auto& entry : fs::directory_iterator(dir_.File("out"))) {
-        SCOPED_TRACE(entry.path().string());
-        ++outputs;
-        const fixtures::MediaInfo info = fixtures::Probe(entry.path().string());
-        ASSERT_EQ(info.streams.size(), 1u);
-        const fixtures::DecodedAudio audio = fixtures::DecodeAudio(entry.path().string());
-        // A job started just as the interrupt came stops before its first packet: its file
-        // is a valid, empty one.
-        if (audio.Frames() == 0)
-            continue;
-        EXPECT_NEAR(info.durationSeconds, static_cast<double>(audio.Frames()) / audio.sampleRate,
-                    0.1)
-            << "the header knows the length: the trailer was written";
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with('.') && name.ends_with(".kelvaro-part"))
+            found.push_back(entry.path().string());
     }
-    EXPECT_GE(outputs, 1);
-    EXPECT_LT(outputs, 8);
+    return found;
+}
+
+// Waits until `folder` holds an unfinished output that has grown past its header.
+bool WaitForWriting(const std::string& folder)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code error;
+        for (const std::string& file :
+             fs::exists(folder) ? TemporaryFiles(folder) : std::vector<std::string>{})
+            if (fs::file_size(file, error) > 64 * 1024 && !error)
+                return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
+
+TEST_F(CommandLineRun, AStopSignalEndsTheRunWithASummaryAndNoHalfMadeOutput)
+{
+    const std::string first = fixtures::MakeWav(dir_.File("first.wav"), Audio(90));
+    const std::string second = fixtures::MakeWav(dir_.File("second.wav"), Audio(1));
+    struct Case {
+        int signal;
+        bool keepPartial;
+    };
+    for (const Case& c : {Case{SIGTERM, false}, Case{SIGHUP, false}, Case{SIGINT, true}}) {
+        SCOPED_TRACE(strsignal(c.signal));
+        const std::string folder = dir_.File("out" + std::to_string(c.signal));
+        fs::create_directories(folder);
+        std::ofstream(folder + "/first.wma") << "earlier";
+        std::vector<std::string> arguments = {"--output", folder, first, second};
+        if (c.keepPartial)
+            arguments.insert(arguments.begin(), "--keep-partial");
+        Kelvaro kelvaro(dir_, arguments);
+        ASSERT_TRUE(WaitForWriting(folder));
+        kelvaro.Signal(c.signal);
+        const Outcome outcome = kelvaro.Wait();
+
+        EXPECT_EQ(outcome.status, 128 + c.signal) << outcome.out << outcome.err;
+        EXPECT_TRUE(Contains(outcome.out, "Summary: 2 files: 0 done, 0 failed, 2 stopped\n"))
+            << outcome.out;
+        EXPECT_TRUE(TemporaryFiles(folder).empty());
+        EXPECT_FALSE(fs::exists(folder + "/second.wma")) << "never started";
+        if (!c.keepPartial) {
+            EXPECT_TRUE(Contains(outcome.out, "  stopped  " + first + " (no output kept)\n"));
+            EXPECT_EQ(ReadFile(folder + "/first.wma"), "earlier");
+            continue;
+        }
+        EXPECT_TRUE(Contains(outcome.out,
+                             "  stopped  " + first + " -> " + folder + "/first.wma (partial)\n"))
+            << outcome.out;
+        // Valid up to where it stopped: the header knows the length it has.
+        const fixtures::DecodedAudio audio = fixtures::DecodeAudio(folder + "/first.wma");
+        const double seconds = static_cast<double>(audio.Frames()) / audio.sampleRate;
+        EXPECT_GT(seconds, 0.0);
+        EXPECT_LT(seconds, 90.0);
+        EXPECT_NEAR(fixtures::Probe(folder + "/first.wma").durationSeconds, seconds, 0.2);
+    }
+}
+
+TEST_F(CommandLineRun, AKilledRunLeavesOnlyATemporaryFileThatTheNextRunRemoves)
+{
+    const std::string input = fixtures::MakeWav(dir_.File("long.wav"), Audio(90));
+    fs::create_directories(Out(""));
+    std::ofstream(Out("long.wma")) << "earlier";
+    Kelvaro killed(dir_, {"--output", Out(""), input});
+    ASSERT_TRUE(WaitForWriting(Out("")));
+    killed.Signal(SIGKILL);
+    EXPECT_EQ(killed.Wait().status, 128 + SIGKILL);
+    EXPECT_EQ(ReadFile(Out("long.wma")), "earlier");
+    const std::vector<std::string> left = TemporaryFiles(Out(""));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(fs::path(left[0]).filename().string().rfind(".long.wma.", 0), 0u) << left[0];
+
+    const std::string short_ = fixtures::MakeWav(dir_.File("short.wav"), Audio(0.5));
+    const Outcome next = RunKelvaro(dir_, {"--output", Out(""), short_});
+    EXPECT_EQ(next.status, 0) << next.out << next.err;
+    EXPECT_TRUE(TemporaryFiles(Out("")).empty()) << "its writer is gone: it is removed";
+    EXPECT_EQ(ReadFile(Out("long.wma")), "earlier");
+}
+
+TEST_F(CommandLineRun, MoreFilesThanTheOpenFileLimitAllConvert)
+{
+    std::vector<std::string> arguments = {"--jobs", "2", "--output", Out("")};
+    const std::string tone = fixtures::MakeWav(dir_.File("tone.wav"), Audio(0.05));
+    for (int i = 0; i < 150; ++i) {
+        const std::string link = dir_.File("in" + std::to_string(i) + ".wav");
+        fs::create_symlink(tone, link);
+        arguments.push_back(link);
+    }
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    Kelvaro kelvaro(dir_, arguments);  // the limit is inherited
+    setrlimit(RLIMIT_NOFILE, &saved);
+    const Outcome outcome = kelvaro.Wait();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out, "Summary: 150 files: 150 done, 0 failed\n"));
 }
 
 }  // namespace

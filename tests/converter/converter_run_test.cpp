@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "converter/conversion_rule.h"
 #include "scripted_converter.h"
 #include "support/test_support.h"
 
@@ -210,6 +211,43 @@ TEST_F(ConverterRun, FirstJobWithoutOutputEndsTheNextStartsThenStartRaises)
     EXPECT_EQ(recorder_.Sequence(), "term0- run1 term1+ run2 term2+ end");
     EXPECT_EQ(converter_->JobError(0), "Must supply at least one output file");
     EXPECT_EQ(converter_->JobError(1), "");
+}
+
+TEST_F(ConverterRun, ARunThatTakesJobsStartsEachAtOnceAndEndsOnceTheyAreAll)
+{
+    const auto addJob = [this](JobScript script) {
+        nextScript_ = std::move(script);
+        return converter_->AddJob(
+            input_, ConversionSetUp(input_, TTargetFormat::Wav, dir_.File("taken.wav")));
+    };
+    std::atomic<bool> gate{false};
+    converter_->BeginRun(1);
+    EXPECT_EQ(addJob(WaitForGateOrStop(gate)), 0);
+    // Running before the next file is even listed.
+    ASSERT_TRUE(recorder_.WaitForSequence("run0"));
+    EXPECT_EQ(addJob({}), 1);
+    EXPECT_EQ(converter_->AddInputFile(input_), -1) << "such a run takes jobs from AddJob only";
+    gate = true;
+    ASSERT_TRUE(recorder_.WaitForSequence("run0 term0+ run1 term1+"));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder_.Count("end"), 0) << "more jobs may still come";
+    converter_->EndOfJobs();
+    EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1+ end");
+    EXPECT_EQ(recorder_.Find("end", -1).thread, mainThread_) << "every job had ended";
+    converter_->EndOfJobs();
+    EXPECT_EQ(recorder_.Count("end"), 1);
+
+    // Jobs made at their start are released once they end; what they were stays known.
+    EXPECT_EQ(converter_->InputContext(1).FileName, input_);
+    EXPECT_THROW(converter_->SetOutputFile(5, "x.wav"), std::out_of_range);
+    EXPECT_FALSE(converter_->SetOutputFile(1, "x.wav"));
+
+    // A run that got no job reports no end, as Start's does.
+    converter_->Clear();
+    converter_->BeginRun(1);
+    converter_->EndOfJobs();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder_.Count("end"), 1);
 }
 
 TEST_F(ConverterRun, JobWithoutOutputReachedLaterEndsAndTheRunGoesOn)
