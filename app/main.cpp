@@ -2,6 +2,7 @@
 // (hidden until Settings), and the message loop. Closing the main window ends the program.
 
 #include <QApplication>
+#include <csignal>
 
 #include "converter/app_folders.h"
 #include "app/main_window.h"
@@ -10,6 +11,9 @@
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit fails the output's write, with its reason on the row, rather than
+    // killing the window.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
