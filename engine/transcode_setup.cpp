@@ -328,6 +328,14 @@ void TCustomFFmpegHlpr::PrepareReEncode(TOutputStreamState& output, TInputStream
         output.Fifo.reset(avutil.av_fifo_alloc2(1024, 1, 0));
         if (!output.Fifo)
             throw FFMpegException("av_fifo_init fail");
+        if (output.Setup->FollowSourceRate && source->sample_rate > 0) {
+            encoder->sample_rate = source->sample_rate;
+            encoder->time_base = AVRational{1, source->sample_rate};
+        }
+        if (output.Setup->FollowSourceChannels && source->ch_layout.nb_channels > 0) {
+            avutil.av_channel_layout_uninit(&encoder->ch_layout);
+            avutil.av_channel_layout_default(&encoder->ch_layout, source->ch_layout.nb_channels);
+        }
         output.AudioResample = encoder->sample_rate != source->sample_rate || AudioSyncMode > 1;
         break;
     case AVMEDIA_TYPE_VIDEO: {

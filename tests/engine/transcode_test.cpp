@@ -251,6 +251,36 @@ TEST_F(Transcode, ChannelsAndRateTheEncoderCannotTakeAreConverted)
     EXPECT_FALSE(fs::exists(File("six.wma"))) << "the empty output is removed";
 }
 
+TEST_F(Transcode, TheFirstAudioStreamOrTheMappedOneFeedsTheOutputAtItsOwnFormat)
+{
+    const AudioSpec main = Tone(44100, 2, 1.0);
+    AudioSpec commentary = Tone(22050, 1, 1.0);
+    commentary.frequency = 660;
+    const std::string mka = MakeMkaWithAudioStreams(File("two.mka"), {main, commentary});
+    for (Target target : {Target::Wav, Target::Wma}) {
+        const std::string output = File(target == Target::Wma ? "main.wma" : "main.wav");
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(mka, output, target));
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        const DecodedAudio result = DecodeAudio(output);
+        EXPECT_EQ(result.sampleRate, 44100) << output;
+        EXPECT_EQ(result.channels, 2) << output;
+        if (target == Target::Wav)
+            EXPECT_EQ(result.samples, GenerateSamples(main));
+        else
+            EXPECT_NEAR(DominantFrequency(result.samples, 2, 0, 44100), 440.0, 1.0);
+    }
+
+    Conversion mapped(lock_);
+    ASSERT_TRUE(mapped.Open(mka, File("commentary.wav"), Target::Wav));
+    mapped.Job().AddStreamMap("0.1");
+    ASSERT_TRUE(mapped.Run()) << mapped.error;
+    const DecodedAudio result = DecodeAudio(File("commentary.wav"));
+    EXPECT_EQ(result.sampleRate, 22050);
+    EXPECT_EQ(result.channels, 1);
+    EXPECT_EQ(result.samples, GenerateSamples(commentary));
+}
+
 TEST_F(Transcode, StreamCopyWritesTheSourcePacketsUnchanged)
 {
     const std::string mp3 = MakeMp3(File("in.mp3"), Tone(44100, 2, 1.0));
