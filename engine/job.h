@@ -386,11 +386,15 @@ private:
     void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
                          AVSubtitle* subtitle, int64_t packetPts);
     void EmulateRate(TInputStreamState& input);
+    // Before the first samples: what the encoder needs ahead of them to give them back.
+    void PrimeEncoder(TOutputStreamState& output);
     void EncodeAudioSamples(TOutputStreamState& output, const uint8_t* samples, int bytes);
     // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
     // with the output clock, which they advance.
     void SendSamples(TOutputStreamState& output, const uint8_t* samples, int frames);
     void SendToEncoder(TOutputStreamState& output, const AVFrame* frame);
+    // Puts what the resampler still holds through to the encoder.
+    void FlushResampler(TOutputStreamState& output);
     void DrainAudioEncoder(TOutputStreamState& output);
     void DrainOutputStreams(int inputStreamIndex);
 
