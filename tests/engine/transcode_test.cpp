@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "engine/job.h"
@@ -404,6 +405,45 @@ TEST_F(Transcode, TheFirstAudioStreamOrTheMappedOneFeedsTheOutputAtItsOwnFormat)
     EXPECT_EQ(result.sampleRate, 22050);
     EXPECT_EQ(result.channels, 1);
     EXPECT_EQ(result.samples, GenerateSamples(commentary));
+}
+
+TEST_F(Transcode, InputTagsReachWmaAndWavAndTagsSetForTheJobWin)
+{
+    const std::map<std::string, std::string> tags = {{"title", "Für Elise — 東京"},
+                                                     {"artist", "Artist"},
+                                                     {"album", "Album"},
+                                                     {"album_artist", "Band"},
+                                                     {"date", "2021"},
+                                                     {"track", "7"},
+                                                     {"disc", "2"},
+                                                     {"genre", "Jazz"},
+                                                     {"composer", "Composer"},
+                                                     {"comment", "Said of it"},
+                                                     {"copyright", "(C) Owner"}};
+    AudioSpec audioSpec = Tone(44100, 2, 0.5);
+    audioSpec.tags = tags;
+    for (const std::string& input :
+         {MakeMp3(File("in.mp3"), audioSpec), MakeFlac(File("in.flac"), audioSpec),
+          MakeOggVorbis(File("in.ogg"), audioSpec)}) {
+        for (Target target : {Target::Wma, Target::Wav}) {
+            const std::string output = input + (target == Target::Wma ? ".wma" : ".wav");
+            SCOPED_TRACE(output);
+            Conversion conversion(lock_);
+            conversion.Job().SetAuthor("Set for the job");
+            ASSERT_TRUE(conversion.Open(input, output, target));
+            conversion.Job().AddTagCopyMap(0, 0);
+            ASSERT_TRUE(conversion.Run()) << conversion.error;
+            std::map<std::string, std::string> expected = tags;
+            expected["artist"] = "Set for the job";
+            // LIST/INFO has no field for these.
+            if (target == Target::Wav)
+                for (const char* key : {"album_artist", "composer", "disc"})
+                    expected.erase(key);
+            const std::map<std::string, std::string> written = Probe(output).metadata;
+            for (const auto& [key, value] : expected)
+                EXPECT_EQ(written.count(key) ? written.at(key) : "(missing)", value) << key;
+        }
+    }
 }
 
 TEST_F(Transcode, StreamCopyWritesTheSourcePacketsUnchanged)
