@@ -139,6 +139,14 @@ AudioSpec ClickTrain(int rate, int channels)
     return audioSpec;
 }
 
+std::string FileStart(const std::string& path, size_t bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string start(bytes, '\0');
+    in.read(start.data(), static_cast<std::streamsize>(bytes));
+    return start;
+}
+
 class Transcode : public ::testing::Test {
 protected:
     void SetUp() override { test::LoadMediaLibrariesForTest(); }
@@ -196,6 +204,7 @@ TEST_F(Transcode, EveryInputFormatConvertsToWmaAndWavAtItsOwnRateAndChannels)
                     << "whatever the source decoder's delay";
             } else {
                 EXPECT_EQ(result.samples, source.samples) << "the input's own decode";
+                EXPECT_EQ(FileStart(output, 4), "RIFF") << "RF64 only when it needs to be";
             }
         }
     }
@@ -932,6 +941,27 @@ TEST_F(Transcode, AFailingBitstreamFilterIsLoggedAndPassesThePacketOn)
     EXPECT_EQ(log[0].second.rfind("mov2textsub failed for stream 0, codec copy: ", 0), 0u)
         << log[0].second;
     job.ReleaseTranscodeState();
+}
+
+TEST_F(Transcode, WavOutputsLeaveTheChoiceOfRf64ToTheMuxerUnlessTheJobMadeIt)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 0.1));
+    for (const std::string chosen : {"", "always"}) {
+        PacketWriterJob job(lock_);
+        job.Reset();
+        job.SetLogLevel(-1);
+        ASSERT_TRUE(job.OpenInputFile(input));
+        job.SetOutputFormat("wav");
+        if (!chosen.empty()) {
+            ASSERT_TRUE(job.SetOption("rf64", chosen));
+        }
+        ASSERT_TRUE(job.OpenOutputFile(File("out" + chosen + ".wav")));
+        job.SetUpTranscode();
+        int64_t rf64 = 0;
+        ASSERT_GE(av_opt_get_int(job.OutputFiles[0].Context->priv_data, "rf64", 0, &rf64), 0);
+        EXPECT_EQ(rf64, chosen.empty() ? -1 : 1) << "auto is -1, never 0, always 1";
+        job.ReleaseTranscodeState();
+    }
 }
 
 }  // namespace
