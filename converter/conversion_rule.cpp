@@ -76,6 +76,7 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
     TOutputOptions options;
     InitOutputOptions(options);
     options.DisableVideo = -1;
+    options.CopyTags = 1;
     options.FileExt = TargetExtension(format);
     if (format == TTargetFormat::Wma) {
         options.AudioCodec = "wmav2";

@@ -100,6 +100,9 @@ void ApplyOutputOptions(TFFmpegHlpr& job, const TOutputOptions& options,
     job.SetComment(TagText(options.Comment));
     job.SetAlbum(TagText(options.Album));
     job.SetGenre(TagText(options.Genre));
+    // The output this record is for is the next one the job opens. The tags set above win.
+    if (options.CopyTags != 0)
+        job.AddTagCopyMap(job.OutputFileCount, 0);
 
     // Last, so that the preset overrides the fields and the option text.
     static const char* const kTargets[] = {nullptr, "vcd", "svcd", "dvd"};

@@ -65,6 +65,7 @@ struct TOutputOptions {
     char Comment[512] = {};
     char Album[512] = {};
     char Genre[32] = {};
+    int32_t CopyTags = 0;      // switch: the input's own tags go into the output too
     int32_t Target = 0;        // 1 video CD, 2 super video CD, 3 DVD, else none
     int32_t TargetNorm = 0;    // 0 automatic, 1 PAL, 2 NTSC, else automatic
     int32_t FallbackNorm = 1;  // 1 PAL, else NTSC

@@ -54,8 +54,17 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
     const int decoderChannels = input.ToInterleavedChannels;
     const int decoderRate = input.ToInterleavedRate;
 
-    if (encoderChannels != decoderChannels)
-        output.AudioResample = 1;
+    // Decoded audio may change rate or channel count mid-stream (files joined together,
+    // broadcasts switching between stereo and surround): what the resampler holds is of the
+    // old kind, and the new kind needs a resampler of its own, or none.
+    output.AudioResample =
+        AudioSyncMode > 1 || encoderRate != decoderRate || encoderChannels != decoderChannels;
+    if (output.ResampleContext &&
+        (!output.AudioResample || output.ResampleInputRate != decoderRate ||
+         output.ResampleInputChannels != decoderChannels)) {
+        FlushResampler(output);
+        output.ResampleContext.reset();
+    }
     if (output.AudioResample && !output.ResampleContext) {
         AVChannelLayout from{}, to{};
         avutil.av_channel_layout_default(&from, decoderChannels);
@@ -75,6 +84,12 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
                 Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                        decoderChannels, decoderRate, encoderChannels, encoderRate));
         }
+        output.ResampleInputRate = decoderRate;
+        output.ResampleInputChannels = decoderChannels;
+    }
+    if (!output.AudioReceived) {
+        output.AudioReceived = true;
+        PrimeEncoder(output);
     }
 
     const double syncTime = (output.SyncStream->Pts - StartTime) / 1000000.0;
@@ -147,6 +162,26 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
         bytes = converted * 2 * encoderChannels;
     }
     EncodeAudioSamples(output, samples, bytes);
+}
+
+void TCustomFFmpegHlpr::PrimeEncoder(TOutputStreamState& output)
+{
+    // The WMA decoders give back nothing of the first frame they decode: it only primes
+    // their transform. A frame of silence ahead of the sound keeps its first samples, and
+    // puts its first sample at the start of the decoded output.
+    AVCodecContext* encoder = output.Encoder();
+    if ((encoder->codec_id != AV_CODEC_ID_WMAV1 && encoder->codec_id != AV_CODEC_ID_WMAV2) ||
+        encoder->initial_padding <= 0)
+        return;
+    const size_t bytes = static_cast<size_t>(encoder->initial_padding) * 2 * Channels(encoder);
+    const std::vector<uint8_t> silence(bytes, 0);
+    AVFifo* fifo = output.Fifo.get();
+    const size_t room = avutil.av_fifo_can_write(fifo);
+    if ((room < bytes && avutil.av_fifo_grow2(fifo, bytes - room) < 0) ||
+        avutil.av_fifo_write(fifo, silence.data(), bytes) < 0)
+        throw FFMpegException("av_fifo_init fail");
+    // The silence goes before the input's first sample rather than taking its place.
+    output.OutputClock -= encoder->initial_padding;
 }
 
 void TCustomFFmpegHlpr::EncodeAudioSamples(TOutputStreamState& output, const uint8_t* samples,
@@ -243,23 +278,34 @@ void TCustomFFmpegHlpr::SendToEncoder(TOutputStreamState& output, const AVFrame*
                                                                         : "Audio encoding failed");
 }
 
+void TCustomFFmpegHlpr::FlushResampler(TOutputStreamState& output)
+{
+    if (!output.ResampleContext)
+        return;
+    const int sampleBytes = 2 * Channels(output.Encoder());
+    const int capacity = swresample.swr_get_out_samples(output.ResampleContext.get(), 0);
+    if (capacity <= 0)
+        return;
+    std::vector<uint8_t> rest(static_cast<size_t>(capacity) * sampleBytes);
+    uint8_t* out = rest.data();
+    const int flushed =
+        swresample.swr_convert(output.ResampleContext.get(), &out, capacity, nullptr, 0);
+    if (flushed > 0)
+        EncodeAudioSamples(output, rest.data(), flushed * sampleBytes);
+}
+
 void TCustomFFmpegHlpr::DrainAudioEncoder(TOutputStreamState& output)
 {
     AVCodecContext* encoder = output.Encoder();
     const int sampleBytes = 2 * Channels(encoder);
+    // Nothing to finish: an encoder that was given nothing must not make up a frame.
+    if (!output.AudioReceived) {
+        SendToEncoder(output, nullptr);
+        return;
+    }
 
     // The resampler keeps a few samples back; they belong to the end of the output.
-    if (output.ResampleContext) {
-        const int capacity = swresample.swr_get_out_samples(output.ResampleContext.get(), 0);
-        if (capacity > 0) {
-            std::vector<uint8_t> rest(static_cast<size_t>(capacity) * sampleBytes);
-            uint8_t* out = rest.data();
-            const int flushed =
-                swresample.swr_convert(output.ResampleContext.get(), &out, capacity, nullptr, 0);
-            if (flushed > 0)
-                EncodeAudioSamples(output, rest.data(), flushed * sampleBytes);
-        }
-    }
+    FlushResampler(output);
 
     if (encoder->frame_size > 1) {
         const int capabilities = encoder->codec ? encoder->codec->capabilities : 0;

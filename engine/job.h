@@ -74,6 +74,10 @@ struct TOutputStreamSetup {
     bool StreamCopy = false;
     float Quality = 0;          // in lambda units, as the encoder sees it
     Dictionary EncoderOptions;  // options private to the encoder, applied when it is opened
+    // Audio: no setting chose the rate (channel count) after the input opened, so the
+    // stream takes its source's, once the transcode knows which stream that is.
+    bool FollowSourceRate = false;
+    bool FollowSourceChannels = false;
 };
 
 struct TOutputFile {
@@ -160,6 +164,10 @@ struct TJobState {
     int32_t AudioCodecTag = 0;
     int32_t AudioSampleRate = 44100;
     int32_t AudioChannels = 2;
+    // InputFileCount when a setting last chose the rate (channel count), -1 if none did: a
+    // choice made before the last input opened gave way to that input's values.
+    int32_t AudioSampleRateChosenAt = -1;
+    int32_t AudioChannelsChosenAt = -1;
     float AudioQScale = -99999.0f;
     std::string AudioLanguage;
     int32_t AudioVolume = 256;
@@ -410,11 +418,15 @@ private:
     void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size, AVSubtitle* subtitle,
                          int64_t packetPts);
     void EmulateRate(TInputStreamState& input);
+    // Before the first samples: what the encoder needs ahead of them to give them back.
+    void PrimeEncoder(TOutputStreamState& output);
     void EncodeAudioSamples(TOutputStreamState& output, const uint8_t* samples, int bytes);
     // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
     // with the output clock, which they advance.
     void SendSamples(TOutputStreamState& output, const uint8_t* samples, int frames);
     void SendToEncoder(TOutputStreamState& output, const AVFrame* frame);
+    // Puts what the resampler still holds through to the encoder.
+    void FlushResampler(TOutputStreamState& output);
     void DrainAudioEncoder(TOutputStreamState& output);
     void DrainOutputStreams(int inputStreamIndex);
 

@@ -155,10 +155,21 @@ void TCustomFFmpegHlpr::RunMainLoop()
             trailerFailure = result;
     }
     ProgressReport(true);
+    // An input that gave no sound at all leaves an output that is only a valid shell: the
+    // conversion did not happen, and the job says so rather than reporting success.
+    const TOutputStreamState* silent = nullptr;
+    for (const auto& output : OutputStreams)
+        if (!silent && output->EncodingNeeded &&
+            output->Encoder()->codec_type == AVMEDIA_TYPE_AUDIO && !output->AudioReceived)
+            silent = output.get();
     CloseOpenedCodecs();
     // An output whose end could not be written is not a finished conversion.
     if (trailerFailure < 0)
         throw FFMpegException(MediaErrorText("av_write_trailer()", trailerFailure));
+    if (silent && !StopRequested)
+        throw FFMpegException(
+            Format("No audio to convert: the input gave no samples for output stream #%d.%d",
+                   silent->FileIndex, silent->StreamIndex));
     Finished = !StopRequested;
 }
 
@@ -221,6 +232,8 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
     AVFrame* frame = DecodedFrame.get();
     if (!frame)
         return -1;
+    if (packet && input.FirstPacketTime == AV_NOPTS_VALUE)
+        input.FirstPacketTime = input.NextPts;
     int result = avcodec.avcodec_send_packet(decoder, packet);
     if (result < 0 && result != AVERROR_EOF)
         return -1;
@@ -228,7 +241,13 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
     while ((result = avcodec.avcodec_receive_frame(decoder, frame)) >= 0) {
         if (++frames == 2 && packet && JobLogLevel > 0)
             Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
-        input.Pts = input.NextPts;
+        // The first frame belongs at the first packet's time, not at the time of the packet
+        // that released it; later frames keep that distance.
+        if (input.DecoderDelay == AV_NOPTS_VALUE)
+            input.DecoderDelay = input.FirstPacketTime == AV_NOPTS_VALUE
+                                     ? 0
+                                     : std::max<int64_t>(0, input.NextPts - input.FirstPacketTime);
+        input.Pts = input.NextPts - input.DecoderDelay;
         int size = 0;
         const uint8_t* data = ConvertToInterleaved(input, *frame, size);
         avutil.av_frame_unref(frame);

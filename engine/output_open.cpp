@@ -201,6 +201,8 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     avutil.av_dict_set(muxerOptions, "preload",
                        std::to_string(static_cast<int>(MuxPreload * 1000000)).c_str(), 0);
     avutil.av_dict_set(muxerOptions, "loop", std::to_string(LoopOutput).c_str(), 0);
+    // RIFF sizes end at 4 GiB: a WAV output becomes RF64 only when it grows past them.
+    avutil.av_dict_set(muxerOptions, "rf64", "auto", 0);
     ApplyRecordedOptions(context, DefaultFormatContext.get(), AV_OPT_FLAG_ENCODING_PARAM,
                          &output.MuxerOptions);
 

@@ -274,6 +274,10 @@ void TCustomFFmpegHlpr::AddAudioStream(TOutputFile& output)
     avutil.av_channel_layout_default(&c->ch_layout, AudioChannels);
     c->sample_rate = AudioSampleRate;
     c->time_base = AVRational{1, AudioSampleRate};
+    // Unless a setting chose them since, these are the last audio stream's values; the
+    // stream that feeds this one is known only to the transcode.
+    setup.FollowSourceRate = AudioSampleRateChosenAt != InputFileCount;
+    setup.FollowSourceChannels = AudioChannelsChosenAt != InputFileCount;
     SetLanguage(stream, AudioLanguage);
     output.Streams.push_back(std::move(setup));
     AudioDisable = 0;

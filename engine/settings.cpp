@@ -207,14 +207,18 @@ void TCustomFFmpegHlpr::SetAspectRatio(const std::string& text)
 
 void TCustomFFmpegHlpr::SetAudioSampleRate(int32_t hertz)
 {
-    if (hertz > 0)
+    if (hertz > 0) {
         AudioSampleRate = hertz;
+        AudioSampleRateChosenAt = InputFileCount;
+    }
 }
 
 void TCustomFFmpegHlpr::SetAudioChannels(int32_t channels)
 {
-    if (channels > 0)
+    if (channels > 0) {
         AudioChannels = channels;
+        AudioChannelsChosenAt = InputFileCount;
+    }
 }
 
 void TCustomFFmpegHlpr::SetVideoCodec(const std::string& name)

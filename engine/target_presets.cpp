@@ -86,8 +86,8 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         SetOption("minrate", "1150000");
         SetOption("bufsize", "327680");
         SetOption("ab", "224000");
-        AudioSampleRate = 44100;
-        AudioChannels = 2;
+        SetAudioSampleRate(44100);
+        SetAudioChannels(2);
         SetOption("packetsize", "2324");
         SetOption("muxrate", "1411200");
         MuxPreload = 0.44f;
@@ -106,10 +106,10 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         SetOption("bufsize", "1835008");
         SetOption("flags", "+SCAN_OFFSET");
         SetOption("ab", "224000");
-        AudioSampleRate = 44100;
+        SetAudioSampleRate(44100);
         SetOption("packetsize", "2324");
         if (AudioChannels == 1)
-            AudioChannels = 2;
+            SetAudioChannels(2);
         if (FrameAspectRatio == 0)
             SetAspectRatio("4:3");
     } else if (target == "dvd") {
@@ -126,9 +126,9 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         SetOption("packetsize", "2048");
         SetOption("muxrate", "10080000");
         SetOption("ab", "448000");
-        AudioSampleRate = 48000;
+        SetAudioSampleRate(48000);
         if (AudioChannels == 1)
-            AudioChannels = 2;
+            SetAudioChannels(2);
         if (FrameAspectRatio == 0)
             SetAspectRatio("16:9");
     } else if (target == "dv" || target == "dv50") {
@@ -136,8 +136,8 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         SetFrameSize(pal ? "720x576" : "720x480");
         SetPixelFormat(target == "dv50" ? "yuv422p" : (pal ? "yuv420p" : "yuv411p"));
         SetFrameRate(FrameRateText(norm));
-        AudioSampleRate = 48000;
-        AudioChannels = 2;
+        SetAudioSampleRate(48000);
+        SetAudioChannels(2);
     } else {
         throw FFMpegException("Unknown target type");
     }

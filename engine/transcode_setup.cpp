@@ -31,10 +31,52 @@ const char* Language(const AVStream* stream)
     return entry ? entry->value : nullptr;
 }
 
-void CopyTag(AVDictionary* from, AVDictionary** to, const char* key)
+// The tags a recording is known by, under the library's names; after each, other names
+// it may come under. Lookups ignore case, so Vorbis comments' upper-case names match too.
+struct TCopiedTag {
+    const char* Name;
+    const char* Aliases[2];
+};
+constexpr TCopiedTag kCopiedTags[] = {
+    {"title", {}},
+    {"artist", {"author"}},
+    {"album", {}},
+    {"album_artist", {"albumartist", "album artist"}},
+    {"date", {"year"}},
+    {"track", {"tracknumber"}},
+    {"disc", {"discnumber"}},
+    {"genre", {}},
+    {"composer", {}},
+    {"comment", {"description"}},
+    {"copyright", {}},
+};
+
+const char* FindTag(const AVDictionary* tags, const TCopiedTag& tag)
 {
-    if (const AVDictionaryEntry* entry = avutil.av_dict_get(from, key, nullptr, 0))
-        avutil.av_dict_set(to, key, entry->value, 0);
+    if (const AVDictionaryEntry* entry = avutil.av_dict_get(tags, tag.Name, nullptr, 0))
+        return entry->value;
+    for (const char* alias : tag.Aliases)
+        if (alias)
+            if (const AVDictionaryEntry* entry = avutil.av_dict_get(tags, alias, nullptr, 0))
+                return entry->value;
+    return nullptr;
+}
+
+// Copies an input's tags into an output's, without replacing the tags the job set itself.
+// Formats that keep their tags on the stream (Ogg) have them on the first audio stream.
+void CopyTags(const AVFormatContext* input, AVDictionary** output)
+{
+    const AVDictionary* streamTags = nullptr;
+    for (unsigned i = 0; i < input->nb_streams && !streamTags; ++i)
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            streamTags = input->streams[i]->metadata;
+    for (const TCopiedTag& tag : kCopiedTags) {
+        const char* value = FindTag(input->metadata, tag);
+        if (!value)
+            value = FindTag(streamTags, tag);
+        if (value)
+            avutil.av_dict_set(output, tag.Name, value, AV_DICT_DONT_OVERWRITE);
+    }
 }
 
 }  // namespace
@@ -267,11 +309,8 @@ void TCustomFFmpegHlpr::SetUpTranscode()
         if (map.InputFile < 0 || map.InputFile >= InputFileCount)
             throw FFMpegException(Format("Invalid input file index %d map_meta_data(%d,%d)",
                                          map.InputFile, map.OutputFile, map.InputFile));
-        AVDictionary* from = InputFiles[map.InputFile].Context->metadata;
-        AVDictionary** to = &OutputFiles[map.OutputFile].Context->metadata;
-        for (const char* key : {"title", "artist", "author", "copyright", "comment", "album",
-                                "date", "year", "track", "genre"})
-            CopyTag(from, to, key);
+        CopyTags(InputFiles[map.InputFile].Context.get(),
+                 &OutputFiles[map.OutputFile].Context->metadata);
     }
 
     WriteHeaders();
@@ -328,6 +367,14 @@ void TCustomFFmpegHlpr::PrepareReEncode(TOutputStreamState& output, TInputStream
         output.Fifo.reset(avutil.av_fifo_alloc2(1024, 1, 0));
         if (!output.Fifo)
             throw FFMpegException("av_fifo_init fail");
+        if (output.Setup->FollowSourceRate && source->sample_rate > 0) {
+            encoder->sample_rate = source->sample_rate;
+            encoder->time_base = AVRational{1, source->sample_rate};
+        }
+        if (output.Setup->FollowSourceChannels && source->ch_layout.nb_channels > 0) {
+            avutil.av_channel_layout_uninit(&encoder->ch_layout);
+            avutil.av_channel_layout_default(&encoder->ch_layout, source->ch_layout.nb_channels);
+        }
         output.AudioResample = encoder->sample_rate != source->sample_rate || AudioSyncMode > 1;
         break;
     case AVMEDIA_TYPE_VIDEO: {

@@ -35,6 +35,11 @@ struct TInputStreamState {
     int64_t Pts = 0;                   // microseconds: time of the data being decoded
     int32_t AudioStartPending = 1;
     float Quality = 0;  // of the last decoded picture
+    // An audio decoder may take several packets before its first frame (the WMA decoders
+    // do): its frames are as much later than the packets that release them. Microseconds,
+    // unknown until the first packet and the first frame.
+    int64_t FirstPacketTime = AV_NOPTS_VALUE;
+    int64_t DecoderDelay = AV_NOPTS_VALUE;
 
     // Decoded audio leaves the decoder in its own sample format; this converts it to
     // interleaved signed 16-bit at the same rate and channel count.
@@ -69,8 +74,11 @@ struct TOutputStreamState {
     // bytes to the encoder's own sample format.
     int32_t AudioResample = 0;
     SwrContextPtr ResampleContext;
+    int32_t ResampleInputRate = 0;  // what ResampleContext was made for
+    int32_t ResampleInputChannels = 0;
     FifoPtr Fifo;
     SwrContextPtr ToEncoderFormat;
+    bool AudioReceived = false;  // some decoded audio reached this stream
 
     FilePtr LogFile;  // two-pass statistics, pass 1
     std::vector<BsfContextPtr> BitstreamFilters;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -135,7 +136,9 @@ TEST_F(CommandLineRun, BadUsageExitsWithTwoAndTheUsage)
 
 TEST_F(CommandLineRun, MixedFilesBecomeWmaNamedAfterThemWithTheirAudio)
 {
-    const std::string mp3 = fixtures::MakeMp3(dir_.File("song.mp3"), Audio(2));
+    fixtures::AudioSpec song = Audio(2);
+    song.tags = {{"title", "Für dich"}, {"artist", "Someone"}};
+    const std::string mp3 = fixtures::MakeMp3(dir_.File("song.mp3"), song);
     const std::string flac = fixtures::MakeFlac(dir_.File("take.two.flac"), Audio(2, 1, 22050));
     fixtures::VideoSpec video;
     video.seconds = 2;
@@ -156,6 +159,9 @@ TEST_F(CommandLineRun, MixedFilesBecomeWmaNamedAfterThemWithTheirAudio)
         EXPECT_EQ(info.streams[0].sampleRate, rate);
         EXPECT_NEAR(info.durationSeconds, 2.0, 0.2);
     }
+    const std::map<std::string, std::string> tags = fixtures::Probe(Out("song.wma")).metadata;
+    EXPECT_EQ(tags.count("title") ? tags.at("title") : "", "Für dich");
+    EXPECT_EQ(tags.count("artist") ? tags.at("artist") : "", "Someone");
 }
 
 TEST_F(CommandLineRun, AFailingFileIsReportedWithItsReasonWhileTheOthersConvert)

@@ -71,6 +71,7 @@ TEST(ConversionRuleOutput, WmaIsWmav2At128kWithoutVideoFollowingTheInput)
     EXPECT_EQ(wma.AudioChannels, -1);
     EXPECT_EQ(wma.SampleRate, -1);
     EXPECT_EQ(wma.Volume, -1);
+    EXPECT_NE(wma.CopyTags, 0) << "the input's tags come along";
 
     const TOutputOptions limit =
         ConversionOutputOptions(TTargetFormat::Wma, "/out/a.wma", Audio(2, 48000));
@@ -98,6 +99,7 @@ TEST(ConversionRuleOutput, WavUsesTheWavMuxerAndKeepsFollowingTheInput)
     EXPECT_NE(wav.DisableVideo, 0);
     EXPECT_EQ(wav.AudioChannels, -1);
     EXPECT_EQ(wav.SampleRate, -1);
+    EXPECT_NE(wav.CopyTags, 0);
 }
 
 TEST(OutputClaims, ASecondWriterOfOneFileIsRefusedNamingTheFirst)

@@ -95,6 +95,7 @@ TEST_F(OutputOptionsTranslation, FreshRecordChangesOnlyTimestampsPadColourAndLan
     EXPECT_EQ(job_.Year + job_.Track, 0);
     EXPECT_TRUE(job_.Title.empty() && job_.Author.empty() && job_.Copyright.empty() &&
                 job_.Comment.empty() && job_.Album.empty() && job_.Genre.empty());
+    EXPECT_EQ(job_.TagCopyMapCount, 0) << "the input's tags stay behind";
     EXPECT_TRUE(job_.OptionNames.empty()) << "no option and no preset";
     EXPECT_TRUE(job_.PrivateOptions.empty());
 }
@@ -240,6 +241,7 @@ TEST_F(OutputOptionsTranslation, TagsTakeTheWholeArrayWhenItHoldsNoNul)
     options_.Track = 3;
     options_.Duration = 90000;
     options_.StartTime = 1500;
+    options_.CopyTags = 1;
     Apply();
     EXPECT_EQ(job_.Title, std::string(512, 't'));
     EXPECT_EQ(job_.Album, std::string(512, 'a')) << "cut to the array";
@@ -248,6 +250,10 @@ TEST_F(OutputOptionsTranslation, TagsTakeTheWholeArrayWhenItHoldsNoNul)
     EXPECT_EQ(job_.Track, 3);
     EXPECT_EQ(job_.RecordingTime, 90000000);
     EXPECT_EQ(job_.TotalDurationMs, 90000) << "the recording length is the expected total";
+    // The input's tags go into the output the record is for: the job's next.
+    ASSERT_EQ(job_.TagCopyMapCount, 1);
+    EXPECT_EQ(job_.TagCopyMaps[0].OutputFile, 0);
+    EXPECT_EQ(job_.TagCopyMaps[0].InputFile, 0);
 }
 
 TEST_F(OutputOptionsTranslation, InputOptionsForceTheDemuxerAfterTheOptionText)
