@@ -46,7 +46,7 @@ namespace kelvaro {
     X(av_fifo_alloc2) X(av_fifo_freep2) X(av_fifo_can_read) X(av_fifo_can_write)               \
     X(av_fifo_grow2) X(av_fifo_read) X(av_fifo_write)                                          \
     X(av_opt_find) X(av_opt_set) X(av_opt_get) X(av_opt_get_int) X(av_opt_set_int)             \
-    X(av_opt_next)                                                                             \
+    X(av_opt_next) X(av_opt_free) X(av_opt_child_class_iterate)                                \
     X(av_dict_set) X(av_dict_get) X(av_dict_copy) X(av_dict_count) X(av_dict_free)             \
     X(av_frame_alloc) X(av_frame_free) X(av_frame_unref) X(av_frame_get_buffer)                \
     X(av_frame_make_writable)                                                                  \
@@ -81,7 +81,8 @@ namespace kelvaro {
     X(avformat_find_stream_info) X(avformat_new_stream) X(avformat_write_header)               \
     X(av_write_trailer) X(av_interleaved_write_frame) X(av_read_frame) X(av_seek_frame)        \
     X(av_guess_format) X(av_guess_codec) X(av_find_input_format) X(av_filename_number_test)    \
-    X(avio_open) X(avio_closep) X(avio_seek) X(avio_size)                                      \
+    X(avio_open) X(avio_open2) X(avio_closep) X(avio_seek) X(avio_size)                        \
+    X(avio_alloc_context) X(avio_context_free) X(av_probe_input_buffer2)                       \
     X(av_codec_get_id) X(av_codec_get_tag) X(av_sdp_create) X(av_pkt_dump_log2)                \
     X(av_dump_format) X(av_stream_get_end_pts)
 
