@@ -37,6 +37,18 @@ std::string IsoTime(int64_t secondsSince1970)
 
 }  // namespace
 
+int TCustomFFmpegHlpr::StopWasRequestedLongAgo(void* opaque)
+{
+    constexpr int64_t kTrailerGrace = 500000;  // microseconds
+    TCustomFFmpegHlpr& job = *static_cast<TCustomFFmpegHlpr*>(opaque);
+    if (!job.StopRequested)
+        return 0;
+    const int64_t now = avutil.av_gettime_relative();
+    if (job.OutputStopSeenAt == 0)
+        job.OutputStopSeenAt = now;
+    return now - job.OutputStopSeenAt > kTrailerGrace ? 1 : 0;
+}
+
 TCustomFFmpegHlpr::TStreamKinds TCustomFFmpegHlpr::CheckInputStreamKinds() const
 {
     TStreamKinds kinds;
@@ -153,9 +165,17 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     if ((format->flags & AVFMT_NEEDNUMBER) &&
         avformat.av_filename_number_test(fileName.c_str()) == 0)
         return fail(MediaErrorText(fileName, -33));
-    if (!(format->flags & AVFMT_NOFILE) &&
-        avformat.avio_open(&context->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
-        return fail(Format("Could not open '%s'", fileName.c_str()));
+    // The name is a path ("file:" keeps a colon in it from naming a protocol), and a stop
+    // ends a write that waits.
+    const AVIOInterruptCB interrupt{&TCustomFFmpegHlpr::StopWasRequestedLongAgo, this};
+    if (!(format->flags & AVFMT_NOFILE)) {
+        const int opened = avformat.avio_open2(&context->pb, ("file:" + fileName).c_str(),
+                                               AVIO_FLAG_WRITE, &interrupt, nullptr);
+        if (opened < 0)
+            return fail(Format("Could not open '%s': %s", fileName.c_str(),
+                               ErrorReason(opened).c_str()));
+    }
+    context->interrupt_callback = interrupt;
 
     context->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
     // Preload and loop count are private options of the muxers that know them.

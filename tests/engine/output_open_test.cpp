@@ -232,7 +232,7 @@ TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
 
     const std::string unwritable = folder_.File("no/such/folder/out.wav");
     EXPECT_FALSE(job_.OpenOutputFile(unwritable));
-    EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "'");
+    EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "': No such file or directory");
     EXPECT_EQ(job_.OutputFileCount, 0);
 }
 
