@@ -31,6 +31,27 @@ const char* Language(const AVStream* stream)
     return entry ? entry->value : nullptr;
 }
 
+// What a header may claim and still be converted: beyond these, a crafted or broken file
+// would cost minutes and gigabytes in resamplers and buffers before failing anyway.
+constexpr int kMaxSampleRate = 768000;
+constexpr int kMaxChannels = 64;  // also the resampler's limit
+constexpr int kMaxAudioBlockBytes = 1 << 20;
+
+// Refuses audio parameters that cannot be true; `what` names the stream in the message.
+void CheckAudioBounds(const std::string& what, int sampleRate, int channels, int blockBytes)
+{
+    if (sampleRate < 1 || sampleRate > kMaxSampleRate)
+        throw FFMpegException(Format("%s has a sample rate of %d Hz; only 1 to %d Hz can be "
+                                     "converted",
+                                     what.c_str(), sampleRate, kMaxSampleRate));
+    if (channels < 1 || channels > kMaxChannels)
+        throw FFMpegException(Format("%s has %d channels; only 1 to %d can be converted",
+                                     what.c_str(), channels, kMaxChannels));
+    if (blockBytes < 0 || blockBytes > kMaxAudioBlockBytes)
+        throw FFMpegException(Format("%s has audio blocks of %d bytes, which cannot be true",
+                                     what.c_str(), blockBytes));
+}
+
 void CopyTag(AVDictionary* from, AVDictionary** to, const char* key)
 {
     if (const AVDictionaryEntry* entry = avutil.av_dict_get(from, key, nullptr, 0))
@@ -92,6 +113,7 @@ void TCustomFFmpegHlpr::AddBitstreamFilter(TMediaKind kind, const std::string& n
 
 void TCustomFFmpegHlpr::SetUpTranscode()
 {
+    TranscodeWarning.clear();
     // Input files and their streams, file 0's streams first.
     for (int file = 0; file < InputFileCount; ++file) {
         auto state = std::make_unique<TInputFileState>();
@@ -198,6 +220,20 @@ void TCustomFFmpegHlpr::SetUpTranscode()
         } else {
             output.SyncStream = InputStreams[source].get();
         }
+    }
+
+    // Sanity bounds, before any resampler or buffer is sized from them.
+    for (const auto& output : OutputStreams) {
+        const AVCodecParameters* source = InputStreams[output->SourceIndex]->Stream->codecpar;
+        if (source->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        const TInputStreamState& input = *InputStreams[output->SourceIndex];
+        CheckAudioBounds(Format("Input stream #%d.%d", input.FileIndex, input.StreamIndex),
+                         source->sample_rate, source->ch_layout.nb_channels, source->block_align);
+        if (!output->Setup->StreamCopy)
+            CheckAudioBounds(Format("Output stream #%d.%d", output->FileIndex, output->StreamIndex),
+                             output->Encoder()->sample_rate,
+                             output->Encoder()->ch_layout.nb_channels, 0);
     }
 
     // Stream parameters.
