@@ -129,8 +129,8 @@ std::string UsageText()
            "  --option     an option of the media libraries for every output, such as\n"
            "               --option packetsize=2048; the format's own settings win\n"
            "\n"
-           "Exit status: 0 when every file was converted, 1 when any failed, 2 for a bad\n"
-           "command line, 130 when stopped with Ctrl-C.\n";
+           "Exit status: 0 when every file was converted, 1 when any failed or was done\n"
+           "with a warning, 2 for a bad command line, 130 when stopped with Ctrl-C.\n";
 }
 
 int ParallelJobs(int jobs)

@@ -152,6 +152,13 @@ std::string TCustomAVConverter::JobError(int32_t index) const
     return error == jobErrors_.end() ? std::string() : error->second;
 }
 
+std::string TCustomAVConverter::JobWarning(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    const auto warning = jobWarnings_.find(index);
+    return warning == jobWarnings_.end() ? std::string() : warning->second;
+}
+
 void TCustomAVConverter::Start(int32_t parallelism)
 {
     if (parallelism <= 0 && !scheduler_ && JobCount() > 0)
@@ -263,6 +270,7 @@ void TCustomAVConverter::Clear()
     lastError_.clear();
     std::lock_guard events(EventLock);
     jobErrors_.clear();
+    jobWarnings_.clear();
 }
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
@@ -295,6 +303,8 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
     // Kept here, so that handlers can ask for it while Clear has the job out of the list.
     if (!job.TranscodeError.empty())
         jobErrors_[job.Index] = job.TranscodeError;
+    if (job.Finished && !job.TranscodeWarning.empty())
+        jobWarnings_[job.Index] = job.TranscodeWarning;
     RaiseTerminate(job.Index, job.Finished);
     ++finishedCount_;
     if (pendingCount_ > 0) {

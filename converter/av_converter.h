@@ -69,6 +69,9 @@ public:
     // start; empty when neither (or for no such job). Known from the job's OnTerminate on,
     // also while Clear destroys the jobs, until Clear returns.
     std::string JobError(int32_t index) const;
+    // Why job `index`, though finished, is not a plain success (its input ended early, it
+    // met decoding errors); empty otherwise. Known like JobError.
+    std::string JobWarning(int32_t index) const;
 
     // Runs every job: at most `parallelism` at once in worker threads, each termination
     // starting the next; 0 or less runs them one after the other on the main thread, each
@@ -173,6 +176,8 @@ private:
     uint64_t generation_ = 0;
     // Failure texts by job index.
     std::map<int32_t, std::string> jobErrors_;
+    // Warning texts of finished jobs, by job index.
+    std::map<int32_t, std::string> jobWarnings_;
 };
 
 class TLumoAVConverter final : public TCustomAVConverter {
