@@ -254,6 +254,27 @@ TEST(JobLogLevel, SetsTheJobTheLibraryAndTheSharedThreshold)
     job.SetLogLevel(1);
 }
 
+// A component whose log handler throws.
+class ThrowingComponent final : public TLogDispatcher {
+public:
+    ThrowingComponent() { ConverterRegistry().Add(this); }
+    ~ThrowingComponent() { ConverterRegistry().Remove(this); }
+    void DispatchLog(uint32_t, int, const std::string&) override
+    {
+        throw std::runtime_error("the handler failed");
+    }
+};
+
+TEST_F(LibraryLog, AThrowingHandlerNeverUnwindsThroughTheLibrary)
+{
+    const ThrowingComponent throwing;  // after component_ in the registry
+    // Through the library's own C code, as its codecs and demuxers log.
+    avutil.av_log(&probe_, AV_LOG_ERROR, "first\n");
+    avutil.av_log(&probe_, AV_LOG_ERROR, "second\n");
+    EXPECT_EQ(component_.Texts(),
+              (std::vector<std::string>{ProbePrefix() + "first", ProbePrefix() + "second"}));
+}
+
 TEST(MediaErrorTexts, CodesChooseTheirTemplate)
 {
     test::LoadMediaLibrariesForTest();
