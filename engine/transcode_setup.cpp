@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/job.h"
+#include "engine/media_error.h"
 #include "engine/text_format.h"
 #include "engine/transcode_state.h"
 #include "medialib/media_functions.h"
@@ -470,8 +471,8 @@ void TCustomFFmpegHlpr::OpenCodecs()
         if (result < 0)
             throw FFMpegException(
                 Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
-                       "parameters such as bit_rate, rate, width or height",
-                       output->FileIndex, output->StreamIndex));
+                       "parameters such as bit_rate, rate, width or height: %s",
+                       output->FileIndex, output->StreamIndex, ErrorReason(result).c_str()));
         OpenedEncoders.push_back(&output->Setup->Encoder);
         // The muxer reads only the stream's parameters.
         avcodec.avcodec_parameters_from_context(output->Stream->codecpar, encoder);
@@ -502,8 +503,9 @@ void TCustomFFmpegHlpr::OpenCodecs()
             result = avcodec.avcodec_open2(decoder, codec, options.Address());
         }
         if (result < 0)
-            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
-                                         input.FileIndex, input.StreamIndex));
+            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d: %s",
+                                         input.FileIndex, input.StreamIndex,
+                                         ErrorReason(result).c_str()));
         OpenedDecoders.push_back(input.DecoderSlot);
     }
 }
@@ -544,9 +546,12 @@ void TCustomFFmpegHlpr::WriteHeaders()
         TOutputFile& output = OutputFiles[file];
         Dictionary options;
         avutil.av_dict_copy(options.Address(), output.MuxerOptions.Get(), 0);
-        if (avformat.avformat_write_header(output.Context.get(), options.Address()) < 0)
+        if (const int written = avformat.avformat_write_header(output.Context.get(),
+                                                               options.Address());
+            written < 0)
             throw FFMpegException(Format(
-                "Could not write header for output file #%d (incorrect codec parameters ?)", file));
+                "Could not write header for output file #%d (incorrect codec parameters ?): %s",
+                file, ErrorReason(written).c_str()));
         allRtp = allRtp && std::strcmp(output.Context->oformat->name, "rtp") == 0;
     }
     if (allRtp && LogHandler) {

@@ -254,7 +254,7 @@ TEST_F(Transcode, ChannelsAndRateTheEncoderCannotTakeAreConverted)
     EXPECT_FALSE(unconverted.Run());
     EXPECT_EQ(unconverted.error,
               "Error while opening codec for output stream #0.0 - maybe incorrect parameters "
-              "such as bit_rate, rate, width or height");
+              "such as bit_rate, rate, width or height: Invalid argument");
     EXPECT_FALSE(fs::exists(File("six.wma"))) << "the empty output is removed";
 }
 
