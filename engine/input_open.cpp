@@ -33,8 +33,8 @@ bool ReadsOtherResources(const AVInputFormat* format)
 {
     if (format->flags & AVFMT_NOFILE)
         return true;
-    static const char* const kReferencing[] = {"hls", "dash", "concat", "imf", "sdp", "rtsp",
-                                               "rtp", "avisynth", "vapoursynth", "image2"};
+    static const char* const kReferencing[] = {"hls",  "dash", "concat",   "imf",         "sdp",
+                                               "rtsp", "rtp",  "avisynth", "vapoursynth", "image2"};
     const std::string names = format->name ? format->name : "";
     size_t start = 0;
     while (start <= names.size()) {
@@ -167,8 +167,8 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         return FailInputOpen(MediaErrorText(fileName, streamError));
     const AVInputFormat* format = ForcedInputFormat;
     if (!format) {
-        const int probed = avformat.av_probe_input_buffer2(stream.get(), &format,
-                                                           fileName.c_str(), nullptr, 0, 0);
+        const int probed =
+            avformat.av_probe_input_buffer2(stream.get(), &format, fileName.c_str(), nullptr, 0, 0);
         if (probed < 0)
             return FailInputOpen(MediaErrorText(fileName, probed));
     }

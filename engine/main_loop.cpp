@@ -53,15 +53,14 @@ std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors)
         const AVFormatContext& input = *job.InputFiles[f].Context;
         const TInputFileState& state = *job.InputFileStates[f];
         const int64_t start = input.start_time != AV_NOPTS_VALUE ? input.start_time : 0;
-        const int64_t reached =
-            state.ReachedTime != AV_NOPTS_VALUE ? state.ReachedTime - start : 0;
-        const std::string file =
-            job.InputFileCount > 1 ? Format("input #%d: ", f) : std::string();
+        const int64_t reached = state.ReachedTime != AV_NOPTS_VALUE ? state.ReachedTime - start : 0;
+        const std::string file = job.InputFileCount > 1 ? Format("input #%d: ", f) : std::string();
         const bool announced = input.duration != AV_NOPTS_VALUE && input.duration > 0;
         if (announced && input.duration - reached > EndTolerance(input))
-            parts.push_back(file + Format("the input ended at %.1f s of %.1f s", reached / 1e6,
-                                          input.duration / 1e6) +
-                            (state.ReadError < 0 ? ": " + ErrorReason(state.ReadError) : ""));
+            parts.push_back(
+                file +
+                Format("the input ended at %.1f s of %.1f s", reached / 1e6, input.duration / 1e6) +
+                (state.ReadError < 0 ? ": " + ErrorReason(state.ReadError) : ""));
         else if (state.ReadError < 0)
             parts.push_back(file + Format("reading the input failed at %.1f s: %s", reached / 1e6,
                                           ErrorReason(state.ReadError).c_str()));
@@ -236,10 +235,9 @@ void TCustomFFmpegHlpr::RunMainLoop()
     if (readToEnd && !StopRequested) {
         TranscodeWarning = InputWarning(*this, decodingErrors);
         if (!audioConverted && !silentSource.empty())
-            throw FFMpegException(Format("%s: no audio could be converted: %s",
-                                         silentSource.c_str(),
-                                         TranscodeWarning.empty() ? "the input holds none"
-                                                                  : TranscodeWarning.c_str()));
+            throw FFMpegException(Format(
+                "%s: no audio could be converted: %s", silentSource.c_str(),
+                TranscodeWarning.empty() ? "the input holds none" : TranscodeWarning.c_str()));
         if (!TranscodeWarning.empty() && JobLogLevel >= 0)
             Log(0, TranscodeWarning);
     }

@@ -92,7 +92,8 @@ const AVOption* FindPrivate(const AVClass* rootClass, const char* name, const ch
     void* iterator = nullptr;
     for (const AVClass* child = nullptr;
          (child = avutil.av_opt_child_class_iterate(rootClass, &iterator)) != nullptr;) {
-        const AVOption* option = avutil.av_opt_find(&child, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+        const AVOption* option =
+            avutil.av_opt_find(&child, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
         if (option && TakesValue(child, name, value))
             return option;
     }

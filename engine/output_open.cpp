@@ -172,8 +172,8 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
         const int opened = avformat.avio_open2(&context->pb, ("file:" + fileName).c_str(),
                                                AVIO_FLAG_WRITE, &interrupt, nullptr);
         if (opened < 0)
-            return fail(Format("Could not open '%s': %s", fileName.c_str(),
-                               ErrorReason(opened).c_str()));
+            return fail(
+                Format("Could not open '%s': %s", fileName.c_str(), ErrorReason(opened).c_str()));
     }
     context->interrupt_callback = interrupt;
 

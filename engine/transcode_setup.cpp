@@ -42,9 +42,9 @@ constexpr int kMaxAudioBlockBytes = 1 << 20;
 void CheckAudioBounds(const std::string& what, int sampleRate, int channels, int blockBytes)
 {
     if (sampleRate < 1 || sampleRate > kMaxSampleRate)
-        throw FFMpegException(Format("%s has a sample rate of %d Hz; only 1 to %d Hz can be "
-                                     "converted",
-                                     what.c_str(), sampleRate, kMaxSampleRate));
+        throw FFMpegException(
+            Format("%s has a sample rate of %d Hz; only 1 to %d Hz can be converted", what.c_str(),
+                   sampleRate, kMaxSampleRate));
     if (channels < 1 || channels > kMaxChannels)
         throw FFMpegException(Format("%s has %d channels; only 1 to %d can be converted",
                                      what.c_str(), channels, kMaxChannels));
@@ -546,8 +546,8 @@ void TCustomFFmpegHlpr::WriteHeaders()
         TOutputFile& output = OutputFiles[file];
         Dictionary options;
         avutil.av_dict_copy(options.Address(), output.MuxerOptions.Get(), 0);
-        if (const int written = avformat.avformat_write_header(output.Context.get(),
-                                                               options.Address());
+        if (const int written =
+                avformat.avformat_write_header(output.Context.get(), options.Address());
             written < 0)
             throw FFMpegException(Format(
                 "Could not write header for output file #%d (incorrect codec parameters ?): %s",

@@ -75,8 +75,7 @@ int64_t SeekLocalFile(void* opaque, int64_t offset, int whence)
 
 }  // namespace
 
-AVIOContext* OpenLocalFileStream(const std::string& path, const std::atomic<bool>& stop,
-                                 int& error)
+AVIOContext* OpenLocalFileStream(const std::string& path, const std::atomic<bool>& stop, int& error)
 {
     auto file = std::make_unique<LocalFile>();
     file->Stop = &stop;

@@ -227,7 +227,6 @@ TEST_F(InputOpen, RecordedDecodingOptionsReachTheInput)
     EXPECT_EQ(job_.InputFiles[0].Context->probesize, 65536);
 }
 
-
 // Watches a file for being opened, by anyone.
 class OpenWatch {
 public:
@@ -255,8 +254,9 @@ TEST_F(InputOpen, OnlyTheNamedLocalFileIsRead)
 
     const std::string secret = MakeWav(folder_.File("secret.wav"), Audio(44100, 1, 1.0));
     const std::vector<std::string> lists = {
-        MakeRawFile(folder_.File("remote.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n"
-                                                 "http://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n"),
+        MakeRawFile(folder_.File("remote.m3u8"),
+                    "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n"
+                    "http://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n"),
         MakeRawFile(folder_.File("list.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\n" +
                                                    secret + "\n#EXT-X-ENDLIST\n"),
         // A concat script posing as an MP3.

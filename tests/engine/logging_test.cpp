@@ -287,7 +287,8 @@ TEST(MediaErrorTexts, CodesChooseTheirTemplate)
               "in.avi: Error while opening file: Not yet implemented in FFmpeg, patches welcome");
     EXPECT_EQ(MediaErrorText("in.avi", -42), "in.avi: Unknown format");
     EXPECT_EQ(MediaErrorText("in.avi", AVERROR_INVALIDDATA), "in.avi: Unknown format");
-    EXPECT_EQ(MediaErrorText("in.avi", -22), "in.avi: Error while parsing header: Invalid argument");
+    EXPECT_EQ(MediaErrorText("in.avi", -22),
+              "in.avi: Error while parsing header: Invalid argument");
     EXPECT_EQ(MediaErrorText("in.avi", -12), "in.avi: memory allocation error occurred");
     EXPECT_EQ(MediaErrorText("x", -5),
               "x: I/O error occurred\r\nUsually that means that input file is truncated "

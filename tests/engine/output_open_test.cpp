@@ -256,9 +256,8 @@ TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
     const std::string readOnly = folder_.File("read-only");
     fs::create_directory(readOnly);
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
-    const bool opened = WithoutOverridingPermissions([&] {
-        return job_.OpenOutputFile(readOnly + "/out.wav");
-    });
+    const bool opened =
+        WithoutOverridingPermissions([&] { return job_.OpenOutputFile(readOnly + "/out.wav"); });
     EXPECT_FALSE(opened);
     EXPECT_EQ(job_.LastError, "Could not open '" + readOnly + "/out.wav': Permission denied");
     EXPECT_EQ(job_.OutputFileCount, 0);

@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstring>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -412,8 +411,9 @@ TEST_F(Transcode, AnAbsurdSampleRateIsRefusedAtOnce)
         rusage after{};
         getrusage(RUSAGE_SELF, &after);
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes more at the peak";
-        EXPECT_EQ(conversion.error, "Input stream #0.0 has a sample rate of 1073763874 Hz; only 1 "
-                                    "to 768000 Hz can be converted");
+        EXPECT_EQ(conversion.error,
+                  "Input stream #0.0 has a sample rate of 1073763874 Hz; only 1 "
+                  "to 768000 Hz can be converted");
     }
 }
 
@@ -506,7 +506,8 @@ TEST_F(Transcode, AFullDiskIsNamedAsTheReason)
     setrlimit(RLIMIT_FSIZE, &unlimited);
     std::signal(SIGXFSZ, previousSignal);
     EXPECT_FALSE(converted);
-    EXPECT_EQ(conversion.error, "av_interleaved_write_frame(): Error while opening file: File too large");
+    EXPECT_EQ(conversion.error,
+              "av_interleaved_write_frame(): Error while opening file: File too large");
 }
 
 TEST_F(Transcode, AStopEndsAReadThatWaitsForData)

@@ -63,8 +63,8 @@ std::string WavHeader(uint32_t rate, uint32_t channels, uint32_t dataBytes)
     const uint32_t blockAlign = 2 * channels;
     return "RIFF" + LittleEndian(36 + dataBytes, 4) + "WAVEfmt " + LittleEndian(16, 4) +
            LittleEndian(1, 2) + LittleEndian(channels, 2) + LittleEndian(rate, 4) +
-           LittleEndian(rate * blockAlign, 4) + LittleEndian(blockAlign, 2) +
-           LittleEndian(16, 2) + "data" + LittleEndian(dataBytes, 4);
+           LittleEndian(rate * blockAlign, 4) + LittleEndian(blockAlign, 2) + LittleEndian(16, 2) +
+           "data" + LittleEndian(dataBytes, 4);
 }
 
 // xorshift64*: the same seed gives the same mutations on every machine.
@@ -100,31 +100,31 @@ std::string Mutate(std::string bytes, Random& random)
     for (size_t n = 0; n < operations && !bytes.empty(); ++n) {
         const size_t at = Position(random, bytes);
         switch (random.Below(7)) {
-        case 0:
-            bytes[at] = static_cast<char>(bytes[at] ^ (1 << random.Below(8)));
-            break;
-        case 1:
-            bytes[at] = static_cast<char>(kInteresting[random.Below(5)]);
-            break;
-        case 2: {
-            const std::string value = LittleEndian(kInteresting[random.Below(12)], 4);
-            bytes.replace(at, std::min<size_t>(4, bytes.size() - at), value);
-            break;
-        }
-        case 3:
-            bytes.erase(at, 1 + random.Below(std::min<size_t>(64, bytes.size() - at)));
-            break;
-        case 4: {
-            const size_t length = 1 + random.Below(std::min<size_t>(256, bytes.size() - at));
-            bytes.insert(Position(random, bytes), bytes.substr(at, length));
-            break;
-        }
-        case 5:
-            bytes.resize(at);
-            break;
-        default:
-            bytes.insert(at, 1 + random.Below(16), static_cast<char>(random.Next()));
-            break;
+            case 0:
+                bytes[at] = static_cast<char>(bytes[at] ^ (1 << random.Below(8)));
+                break;
+            case 1:
+                bytes[at] = static_cast<char>(kInteresting[random.Below(5)]);
+                break;
+            case 2: {
+                const std::string value = LittleEndian(kInteresting[random.Below(12)], 4);
+                bytes.replace(at, std::min<size_t>(4, bytes.size() - at), value);
+                break;
+            }
+            case 3:
+                bytes.erase(at, 1 + random.Below(std::min<size_t>(64, bytes.size() - at)));
+                break;
+            case 4: {
+                const size_t length = 1 + random.Below(std::min<size_t>(256, bytes.size() - at));
+                bytes.insert(Position(random, bytes), bytes.substr(at, length));
+                break;
+            }
+            case 5:
+                bytes.resize(at);
+                break;
+            default:
+                bytes.insert(at, 1 + random.Below(16), static_cast<char>(random.Next()));
+                break;
         }
     }
     return bytes;
@@ -196,7 +196,7 @@ Outcome Convert(const std::string& input, const std::string& output, Target targ
 }
 
 struct RegressionCase {
-    std::string name;     // the file name it is written under
+    std::string name;  // the file name it is written under
     std::string bytes;
     // Judges the outcome of each target; returns what is wrong, empty when right.
     std::function<std::string(const Outcome&, const std::string& path)> expect;
@@ -232,9 +232,9 @@ std::vector<RegressionCase> RegressionCorpus(const std::string& folder)
         {"01:intro.wav", wav, converted},
         {"absurd.wav", WavHeader(1073763874, 2, 4096) + std::string(4096, '\0'),
          [](const Outcome& outcome, const std::string&) {
-             return Expect(outcome.error.find("has a sample rate of 1073763874 Hz") !=
-                               std::string::npos,
-                           "absurd rate not refused: " + outcome.error);
+             return Expect(
+                 outcome.error.find("has a sample rate of 1073763874 Hz") != std::string::npos,
+                 "absurd rate not refused: " + outcome.error);
          }},
         {"nochannels.wav", WavHeader(44100, 0, 4096) + std::string(4096, '\0'),
          [](const Outcome& outcome, const std::string&) {
@@ -242,8 +242,9 @@ std::vector<RegressionCase> RegressionCorpus(const std::string& folder)
          }},
         {"header-only.wav", WavHeader(44100, 2, 0),
          [](const Outcome& outcome, const std::string& path) {
-             return Expect(outcome.error == path + ": no audio could be converted: the input "
-                                                   "holds none",
+             return Expect(outcome.error == path +
+                                                ": no audio could be converted: the input "
+                                                "holds none",
                            "an empty input was not a failure: " + outcome.error);
          }},
         {"garbage.wav", std::string(8192, '\x5a'),
@@ -263,8 +264,17 @@ std::vector<std::string> SeedCorpus(const std::string& folder)
     mono.sampleRate = 22050;
     mono.channels = 1;
     mono.seconds = 0.4;
-    return {set.wav, set.mp3, set.flac, set.ogg, set.m4a, set.wma, set.mpg, set.avi, set.mkv,
-            MakeWav(folder + "/mono.wav", mono), MakeMp3(folder + "/mono.mp3", mono)};
+    return {set.wav,
+            set.mp3,
+            set.flac,
+            set.ogg,
+            set.m4a,
+            set.wma,
+            set.mpg,
+            set.avi,
+            set.mkv,
+            MakeWav(folder + "/mono.wav", mono),
+            MakeMp3(folder + "/mono.mp3", mono)};
 }
 
 struct Options {
@@ -302,13 +312,12 @@ public:
     void RunInput(const std::string& path, const std::function<std::string(const Outcome&)>& judge)
     {
         for (Target target : {Target::Wma, Target::Wav}) {
-            const std::string output =
-                folder_ + "/out" + (target == Target::Wma ? ".wma" : ".wav");
+            const std::string output = folder_ + "/out" + (target == Target::Wma ? ".wma" : ".wav");
             const Outcome outcome = Convert(path, output, target);
             std::error_code ignored;
             fs::remove(output, ignored);
             ++runs_;
-            ++outcomes_[!outcome.opened           ? "refused at open"
+            ++outcomes_[!outcome.opened            ? "refused at open"
                         : !outcome.finding.empty() ? "finding"
                         : !outcome.finished        ? "failed"
                         : !outcome.warning.empty() ? "done with a warning"
@@ -338,9 +347,8 @@ private:
                     finding.c_str());
         if (!options_.keep.empty()) {
             fs::create_directories(options_.keep);
-            const std::string kept =
-                options_.keep + "/finding-" + std::to_string(findings_) + "-" +
-                fs::path(path).filename().string();
+            const std::string kept = options_.keep + "/finding-" + std::to_string(findings_) + "-" +
+                                     fs::path(path).filename().string();
             std::error_code ignored;
             fs::copy_file(path, kept, fs::copy_options::overwrite_existing, ignored);
         }
@@ -387,13 +395,11 @@ int Main(int argc, char** argv)
     for (const std::string& seed : seeds)
         seedBytes.push_back(ReadBytes(seed));
     Random random(options.seed);
-    const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(options.seconds));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(options.seconds));
     for (uint64_t n = 0; Clock::now() < deadline; ++n) {
         const size_t which = random.Below(seeds.size());
-        const std::string path =
-            folder + "/mutant" + fs::path(seeds[which]).extension().string();
+        const std::string path = folder + "/mutant" + fs::path(seeds[which]).extension().string();
         WriteBytes(path, Mutate(seedBytes[which], random));
         runner.RunInput(path, {});
     }
