@@ -91,8 +91,9 @@ int RunBatch(const TCommandLine& command, const TConsole& console,
         if (finished) {
             std::error_code sizeError;
             const auto size = fs::file_size(progress.OutputOfJob(index), sizeError);
+            // A warning rides as the reason of a file that is done.
             if (!sizeError && size > 0)
-                progress.JobEnded(index, TFileState::Done, {});
+                progress.JobEnded(index, TFileState::Done, converter.JobWarning(index));
             else
                 progress.JobEnded(index, TFileState::Failed, "no output was written");
         } else if (!reason.empty())

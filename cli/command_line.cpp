@@ -139,9 +139,9 @@ std::string UsageText()
            "Outputs are written under a hidden temporary name and take their own name only\n"
            "when complete, so an interrupted run never leaves a partial file in their place.\n"
            "\n"
-           "Exit status: 0 when every file was converted, 1 when any failed, 2 for a bad\n"
-           "command line, 128 + the signal when stopped: 130 for Ctrl-C (SIGINT), 143 for\n"
-           "SIGTERM, 129 for SIGHUP.\n";
+           "Exit status: 0 when every file was converted, 1 when any failed or was done\n"
+           "with a warning, 2 for a bad command line, 128 + the signal when stopped: 130\n"
+           "for Ctrl-C (SIGINT), 143 for SIGTERM, 129 for SIGHUP.\n";
 }
 
 int ParallelJobs(int jobs)

@@ -16,7 +16,8 @@ inline constexpr int kExitUsage = 2;
 // SIGTERM, 129 for SIGHUP.
 inline constexpr int kExitSignalBase = 128;
 
-// A file that never ended counts as stopped after an interrupt, as failed otherwise.
+// A file that never ended counts as stopped after an interrupt, as failed otherwise. A file
+// done with a reason was done with a warning: counted apart, and not a plain success.
 std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted);
 // `interruptSignal`: the signal that stopped the run, 0 for none.
 int ExitStatus(const std::vector<TFileStatus>& files, int interruptSignal);

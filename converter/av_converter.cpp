@@ -243,6 +243,13 @@ bool TCustomAVConverter::StoppedOutputKept(int32_t index) const
     return stoppedOutputsKept_.count(index) > 0;
 }
 
+std::string TCustomAVConverter::JobWarning(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    const auto warning = jobWarnings_.find(index);
+    return warning == jobWarnings_.end() ? std::string() : warning->second;
+}
+
 void TCustomAVConverter::Start(int32_t parallelism)
 {
     StartRun(parallelism, false);
@@ -418,6 +425,7 @@ void TCustomAVConverter::Clear()
     jobErrors_.clear();
     stoppedOutputsKept_.clear();
     openFailures_.clear();
+    jobWarnings_.clear();
 }
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
@@ -457,6 +465,8 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
         stoppedOutputsKept_.insert(job.Index);
     if (job.FailedToOpen)
         openFailures_.insert(job.Index);
+    if (job.Finished && !job.TranscodeWarning.empty())
+        jobWarnings_[job.Index] = job.TranscodeWarning;
     RaiseTerminate(job.Index, job.Finished);
     ++finishedCount_;
     if (pendingCount_ > 0)

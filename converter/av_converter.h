@@ -83,6 +83,9 @@ public:
     // Whether job `index` was stopped and its output, valid up to where it stopped, kept its
     // final name. Known from the job's OnTerminate on, until Clear returns.
     bool StoppedOutputKept(int32_t index) const;
+    // Why job `index`, though finished, is not a plain success (its input ended early, it
+    // met decoding errors); empty otherwise. Known like JobError.
+    std::string JobWarning(int32_t index) const;
 
     // Runs every job: at most `parallelism` at once in worker threads, each termination
     // starting the next; 0 or less runs them one after the other on the main thread, each
@@ -219,6 +222,8 @@ private:
     std::map<int32_t, std::string> jobErrors_;
     std::set<int32_t> stoppedOutputsKept_;
     std::set<int32_t> openFailures_;
+    // Warning texts of finished jobs, by job index.
+    std::map<int32_t, std::string> jobWarnings_;
 };
 
 class TLumoAVConverter final : public TCustomAVConverter {

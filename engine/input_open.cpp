@@ -8,6 +8,7 @@
 #include "engine/job.h"
 #include "engine/media_error.h"
 #include "engine/text_format.h"
+#include "medialib/local_file_stream.h"
 #include "medialib/media_functions.h"
 
 namespace kelvaro {
@@ -25,6 +26,37 @@ std::string LowerCaseExtension(const std::string& fileName)
     return extension;
 }
 
+// Demuxers that read other files or sources named inside the file: playlists, concat
+// scripts, stream descriptions, scripts, image sequences. Formats that open their sources by
+// name themselves (no byte stream) are of this kind too.
+bool ReadsOtherResources(const AVInputFormat* format)
+{
+    if (format->flags & AVFMT_NOFILE)
+        return true;
+    static const char* const kReferencing[] = {"hls",  "dash", "concat",   "imf",         "sdp",
+                                               "rtsp", "rtp",  "avisynth", "vapoursynth", "image2"};
+    const std::string names = format->name ? format->name : "";
+    size_t start = 0;
+    while (start <= names.size()) {
+        const size_t comma = std::min(names.find(',', start), names.size());
+        const std::string name = names.substr(start, comma - start);
+        for (const char* referencing : kReferencing)
+            if (name == referencing)
+                return true;
+        start = comma + 1;
+    }
+    return false;
+}
+
+// Every nested open a demuxer asks for is refused: only the named file is read. The
+// context's `opaque` counts the refusals while the input is being opened.
+int RefuseNestedOpen(AVFormatContext* context, AVIOContext**, const char*, int, AVDictionary**)
+{
+    if (context && context->opaque)
+        ++*static_cast<int*>(context->opaque);
+    return AVERROR(EPERM);
+}
+
 std::string ChannelLayoutText(int channels)
 {
     if (channels == 1)
@@ -34,7 +66,16 @@ std::string ChannelLayoutText(int channels)
     return std::to_string(channels) + "C";
 }
 
+struct LocalStreamClose {
+    void operator()(AVIOContext* stream) const { CloseLocalFileStream(stream); }
+};
+
 }  // namespace
+
+int TCustomFFmpegHlpr::StopWasRequested(void* job)
+{
+    return static_cast<const TCustomFFmpegHlpr*>(job)->StopRequested.load() ? 1 : 0;
+}
 
 void TCustomFFmpegHlpr::ClearPendingInputSettings()
 {
@@ -118,11 +159,36 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
     input->audio_codec_id = audioId;
     input->subtitle_codec_id = subtitleId;
 
+    // The named file is read through the engine's own byte stream: its name is a path, never
+    // a URL, and a stop ends a read that waits.
+    int streamError = 0;
+    std::unique_ptr<AVIOContext, LocalStreamClose> stream(
+        OpenLocalFileStream(fileName, StopRequested, streamError));
+    if (!stream)
+        return FailInputOpen(MediaErrorText(fileName, streamError));
+    const AVInputFormat* format = ForcedInputFormat;
+    if (!format) {
+        const int probed =
+            avformat.av_probe_input_buffer2(stream.get(), &format, fileName.c_str(), nullptr, 0, 0);
+        if (probed < 0)
+            return FailInputOpen(MediaErrorText(fileName, probed));
+    }
+    const std::string refusal =
+        Format("%s: playlists and reference files are not converted", fileName.c_str());
+    if (ReadsOtherResources(format))
+        return FailInputOpen(refusal);
+    int nestedOpens = 0;
+    input->pb = stream.get();
+    input->io_open = &RefuseNestedOpen;
+    input->opaque = &nestedOpens;
+    input->interrupt_callback = AVIOInterruptCB{&TCustomFFmpegHlpr::StopWasRequested, this};
+
     AVFormatContext* opened = input.release();  // the library frees it when the open fails
     const int openResult =
-        avformat.avformat_open_input(&opened, fileName.c_str(), ForcedInputFormat, hintsAddress);
+        avformat.avformat_open_input(&opened, fileName.c_str(), format, hintsAddress);
     if (openResult < 0)
-        return FailInputOpen(MediaErrorText(fileName, openResult));
+        return FailInputOpen(nestedOpens > 0 ? refusal : MediaErrorText(fileName, openResult));
+    stream.release();  // closed with the input from here on
     input.reset(opened);
 
     if (ProgramId != 0)
@@ -135,8 +201,12 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         std::lock_guard lock(*CodecLock);
         probeResult = avformat.avformat_find_stream_info(input.get(), nullptr);
     }
+    input->opaque = nullptr;
+    if (nestedOpens > 0)
+        return FailInputOpen(refusal);
     if (probeResult < 0 && JobLogLevel >= 0)
-        return FailInputOpen(Format("%s: could not find codec parameters", fileName.c_str()));
+        return FailInputOpen(Format("%s: could not find codec parameters: %s", fileName.c_str(),
+                                    ErrorReason(probeResult).c_str()));
 
     const int64_t timestamp = SeekToStartTime(input.get());
     StartTime = 0;

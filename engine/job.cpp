@@ -52,6 +52,9 @@ void TCustomFFmpegHlpr::Reset()
         return;
     Cleanup();
     LoadDefaults();
+    // Every recorded option goes, those private to a codec or muxer too.
+    OptionNames.clear();
+    PrivateOptions.clear();
     Running = false;
     StopRequested = false;
     TotalDurationMs = -1;

@@ -214,6 +214,9 @@ struct TJobState {
     std::array<uint32_t, 52> QualityHistogram{};  // per job: jobs run side by side
     int32_t EncodeBufferSize = 262144;
     int32_t TotalDurationMs = -1;
+    // When an output's interrupt callback first saw the stop request (microseconds, the
+    // library's monotonic clock); 0 before. Used on the thread that writes.
+    int64_t OutputStopSeenAt = 0;
 };
 
 class TCustomFFmpegHlpr : public TJobState {
@@ -234,6 +237,12 @@ public:
     uint32_t StartTranscode(bool threaded, TConvertPriority priority);
     // Asks a running transcode to stop; returns at once.
     void RequestStop();
+    // The media library's interrupt callback: non-zero once the job (`job`) is asked to stop,
+    // so that a read or write that waits gives up.
+    static int StopWasRequested(void* job);
+    // The same for outputs, once the stop has waited half a second: a stopped job still
+    // drains its encoders and writes its trailers, which only a stalled write may cut short.
+    static int StopWasRequestedLongAgo(void* job);
     // The run itself: the worker's body, or called by a synchronous start.
     void Run();
     // Asks the job to stop and waits until its worker has ended. Derived classes whose
@@ -334,6 +343,9 @@ public:
     std::string LastError;
     // The failure that ended the last run, empty when it ended normally.
     std::string TranscodeError;
+    // Why a run that delivered its output is not a plain success (the input ended early,
+    // decoding errors); empty otherwise. Left by the transcode, read with Finished.
+    std::string TranscodeWarning;
     int64_t ReportInterval = 500000;  // microseconds between progress reports
     // Whether a stopped job's output, valid up to where it stopped, takes its final name.
     // When not, the file is removed and an earlier file of that name stays.
@@ -412,6 +424,8 @@ private:
     void WriteHeaders();
     void CopyPacket(TOutputStreamState& output, TInputStreamState& input, const AVPacket& packet);
     void FilterAndWrite(TOutputStreamState& output, size_t filterIndex, AVPacket* packet);
+    // Shifts a packet's timestamps so that the stream's never go back, and logs each shift.
+    void KeepTimestampsRising(TOutputStreamState& output, AVPacket& packet);
     int DecodeAudio(int inputStreamIndex, const AVPacket* packet);
     int DecodeSubtitle(int inputStreamIndex, const AVPacket* packet);
     const uint8_t* ConvertToInterleaved(TInputStreamState& input, const AVFrame& frame, int& size);

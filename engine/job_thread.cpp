@@ -3,6 +3,10 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "engine/job.h"
 #include "engine/logging.h"
@@ -44,17 +48,19 @@ TFFmpegThread::~TFFmpegThread()
 
 void TFFmpegThread::SetPriority(TConvertPriority priority)
 {
-    if (priority == tpIdle) {
-        sched_param parameters{};
-        pthread_setschedparam(thread_.native_handle(), SCHED_IDLE, &parameters);
-        return;
-    }
+    // Linux keeps a policy and a nice value per thread, and a new thread inherits its
+    // creator's: a job started from the end of another would add its lowering to that job's.
+    // So both are set from the process's own, whichever thread starts the job. Going back up
+    // may be refused to an unprivileged process; the job then keeps what it inherited.
+    sched_param parameters{};
+    pthread_setschedparam(thread_.native_handle(), priority == tpIdle ? SCHED_IDLE : SCHED_OTHER,
+                          &parameters);
     const int lower = priority == tpLowest ? 10 : (priority == tpLower ? 5 : 0);
-    if (lower == 0)
+    errno = 0;
+    const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    if (base == -1 && errno != 0)
         return;
-    // Linux keeps a nice value per thread; the worker inherited ours.
-    const int current = getpriority(PRIO_PROCESS, CurrentThreadId());
-    setpriority(PRIO_PROCESS, threadId_, current + lower);
+    setpriority(PRIO_PROCESS, threadId_, std::min(base + lower, 19));
 }
 
 void TFFmpegThread::Resume()

@@ -11,7 +11,8 @@ namespace kelvaro {
 class TCustomFFmpegHlpr;
 
 // Worker priorities a converter may ask for; higher ones cannot be chosen. Idle maps to
-// SCHED_IDLE, the others to nice values relative to the creating thread.
+// SCHED_IDLE, the others to nice values above the process's own (0, 5 and 10), whichever
+// thread creates the worker.
 enum TConvertPriority : int32_t { tpIdle, tpLowest, tpLower, tpNormal };
 
 // Created suspended: the thread exists and knows its id, but runs the job only after

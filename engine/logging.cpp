@@ -85,7 +85,9 @@ int WritePrefix(char* buffer, size_t size, void* context, const AVClass* record)
 
 }  // namespace
 
-void LibraryLogCallback(void* context, int libraryLevel, const char* format, va_list arguments)
+namespace {
+
+void DispatchLibraryLine(void* context, int libraryLevel, const char* format, va_list arguments)
 {
     const int level = LevelFromLibrary(libraryLevel);
     if (LogThreshold.load(std::memory_order_relaxed) < level)
@@ -135,6 +137,22 @@ void LibraryLogCallback(void* context, int libraryLevel, const char* format, va_
     for (const std::string& line : lines)
         ConverterRegistry().ForEach(
             [&](TLogDispatcher& component) { component.DispatchLog(threadId, level, line); });
+}
+
+}  // namespace
+
+void LibraryLogCallback(void* context, int libraryLevel, const char* format,
+                        va_list arguments) noexcept
+{
+    // The library's C code cannot be unwound: whatever a handler (or an allocation) throws
+    // ends here, and is told on the standard error stream rather than lost.
+    try {
+        DispatchLibraryLine(context, libraryLevel, format, arguments);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelvaro: a library log line was lost: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "kelvaro: a library log line was lost\n");
+    }
 }
 
 }  // namespace kelvaro

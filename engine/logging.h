@@ -80,7 +80,8 @@ private:
 
 TLogList& LogItems();
 
-// Installed into the media library with av_log_set_callback. Runs on any thread.
-void LibraryLogCallback(void* context, int level, const char* format, va_list arguments);
+// Installed into the media library with av_log_set_callback. Runs on any thread. Nothing
+// thrown by a log handler leaves it: the library's C code is never unwound.
+void LibraryLogCallback(void* context, int level, const char* format, va_list arguments) noexcept;
 
 }  // namespace kelvaro

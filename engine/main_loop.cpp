@@ -2,6 +2,7 @@
 // its timestamps right, decode it (or pass it through) and hand the result to every output
 // stream it feeds; at the end drain everything and write the trailers.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -34,6 +35,45 @@ double WrittenSeconds(const AVStream* stream)
     return end == AV_NOPTS_VALUE ? 0.0 : end * RationalToDouble(stream->time_base);
 }
 
+// How far a file may end before its announced length without a warning: durations guessed
+// from the bit rate are rough.
+int64_t EndTolerance(const AVFormatContext& input)
+{
+    const int64_t share = input.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE
+                              ? input.duration / 10
+                              : input.duration / 50;
+    return std::max<int64_t>(500000, share);
+}
+
+// Why inputs read to their end still are not a plain success; empty when they are.
+std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors)
+{
+    std::vector<std::string> parts;
+    for (int f = 0; f < job.InputFileCount; ++f) {
+        const AVFormatContext& input = *job.InputFiles[f].Context;
+        const TInputFileState& state = *job.InputFileStates[f];
+        const int64_t start = input.start_time != AV_NOPTS_VALUE ? input.start_time : 0;
+        const int64_t reached = state.ReachedTime != AV_NOPTS_VALUE ? state.ReachedTime - start : 0;
+        const std::string file = job.InputFileCount > 1 ? Format("input #%d: ", f) : std::string();
+        const bool announced = input.duration != AV_NOPTS_VALUE && input.duration > 0;
+        if (announced && input.duration - reached > EndTolerance(input))
+            parts.push_back(
+                file +
+                Format("the input ended at %.1f s of %.1f s", reached / 1e6, input.duration / 1e6) +
+                (state.ReadError < 0 ? ": " + ErrorReason(state.ReadError) : ""));
+        else if (state.ReadError < 0)
+            parts.push_back(file + Format("reading the input failed at %.1f s: %s", reached / 1e6,
+                                          ErrorReason(state.ReadError).c_str()));
+    }
+    if (decodingErrors > 0)
+        parts.push_back(Format(decodingErrors == 1 ? "%d decoding error" : "%d decoding errors",
+                               decodingErrors));
+    std::string warning;
+    for (const std::string& part : parts)
+        warning += (warning.empty() ? "" : "; ") + part;
+    return warning;
+}
+
 }  // namespace
 
 void TCustomFFmpegHlpr::RunMainLoop()
@@ -42,8 +82,17 @@ void TCustomFFmpegHlpr::RunMainLoop()
     if (!packet)
         throw FFMpegException("av_mallocz fail");
     int64_t reportClock = RunStartTime;
+    int decodingErrors = 0;
+    bool readToEnd = false;  // rather than stopped by a limit or a request
+    // Only a request met while reading stops the conversion: one that comes during the
+    // final drain finds it complete.
+    bool stopped = false;
 
-    while (!StopRequested) {
+    for (;;) {
+        if (StopRequested) {
+            stopped = true;
+            break;
+        }
         double inputMinimum = 1e100;
         double outputMinimum = 1e100;
         int selected = -1;
@@ -72,8 +121,11 @@ void TCustomFFmpegHlpr::RunMainLoop()
                 break;
             }
         }
-        if (selected < 0)
+        if (selected < 0) {
+            readToEnd = std::all_of(InputFileStates.begin(), InputFileStates.end(),
+                                    [](const auto& file) { return file->EofReached != 0; });
             break;
+        }
         if (RecordingTime > 0 && RecordingTime / 1000000.0 <= outputMinimum)
             break;
         if (FileSizeLimit != 0) {
@@ -83,13 +135,24 @@ void TCustomFFmpegHlpr::RunMainLoop()
         }
 
         AVFormatContext* input = InputFiles[selected].Context.get();
-        if (avformat.av_read_frame(input, packet.get()) < 0) {
+        if (const int read = avformat.av_read_frame(input, packet.get()); read < 0) {
             InputFileStates[selected]->EofReached = 1;
+            if (read != AVERROR_EOF && read != AVERROR_EXIT)
+                InputFileStates[selected]->ReadError = read;
             if (Shortest)
                 break;
             continue;
         }
-        const TInputFileState& file = *InputFileStates[selected];
+        TInputFileState& file = *InputFileStates[selected];
+        if (static_cast<unsigned>(packet->stream_index) < input->nb_streams) {
+            const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            if (stamp != AV_NOPTS_VALUE) {
+                const int64_t end = ToMicroseconds(stamp + std::max<int64_t>(packet->duration, 0),
+                                                   input->streams[packet->stream_index]->time_base);
+                if (file.ReachedTime == AV_NOPTS_VALUE || end > file.ReachedTime)
+                    file.ReachedTime = end;
+            }
+        }
         if (PacketDump)
             avformat.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
                                       input->streams[packet->stream_index]);
@@ -112,7 +175,8 @@ void TCustomFFmpegHlpr::RunMainLoop()
                     (std::llabs(delta) > TimestampJumpThreshold * 1000000.0 ||
                      packetTime + 1 < stream.Pts)) {
                     InputTimeOffsets[selected] -= delta;
-                    if (JobLogLevel > 2)
+                    // A step back would otherwise reach the outputs: always worth a line.
+                    if (JobLogLevel > 2 || (delta < 0 && JobLogLevel > 0))
                         Log(1, Format("timestamp discontinuity %lld, new offset= %lld",
                                       static_cast<long long>(delta),
                                       static_cast<long long>(InputTimeOffsets[selected])));
@@ -124,6 +188,7 @@ void TCustomFFmpegHlpr::RunMainLoop()
             }
 
             if (DecodePacket(index, packet.get()) < 0) {
+                ++decodingErrors;
                 if (JobLogLevel >= 0)
                     Log(1, Format("Error while decoding stream #%d.%d", stream.FileIndex,
                                   stream.StreamIndex));
@@ -143,8 +208,10 @@ void TCustomFFmpegHlpr::RunMainLoop()
     // Drain, also after a stop: the outputs end valid up to where the loop stopped.
     for (size_t i = 0; i < InputStreams.size(); ++i) {
         const TInputStreamState& stream = *InputStreams[i];
-        if (stream.DecodingNeeded && DecodePacket(static_cast<int>(i), nullptr) < 0 &&
-            JobLogLevel >= 0)
+        if (!stream.DecodingNeeded || DecodePacket(static_cast<int>(i), nullptr) >= 0)
+            continue;
+        ++decodingErrors;
+        if (JobLogLevel >= 0)
             Log(1, Format("Error while decoding stream #%d.%d", stream.FileIndex,
                           stream.StreamIndex));
     }
@@ -155,22 +222,35 @@ void TCustomFFmpegHlpr::RunMainLoop()
             trailerFailure = result;
     }
     ProgressReport(true);
-    // An input that gave no sound at all leaves an output that is only a valid shell: the
-    // conversion did not happen, and the job says so rather than reporting success.
-    const TOutputStreamState* silent = nullptr;
-    for (const auto& output : OutputStreams)
-        if (!silent && output->EncodingNeeded &&
-            output->Encoder()->codec_type == AVMEDIA_TYPE_AUDIO && !output->AudioReceived)
-            silent = output.get();
+
+    // Outputs that should carry audio and got none; read before the encoders go. Such an
+    // output is only a valid shell: the conversion did not happen, and the job says so
+    // rather than reporting success.
+    std::string silentSource;
+    bool audioConverted = false;
+    for (const auto& output : OutputStreams) {
+        if (output->Encoder()->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        const TInputStreamState& source = *InputStreams[output->SourceIndex];
+        if (output->EncodingNeeded ? source.DecodedBytes > 0 : output->FrameNumber > 0)
+            audioConverted = true;
+        else if (silentSource.empty())
+            silentSource = InputFiles[source.FileIndex].Context->url;
+    }
     CloseOpenedCodecs();
     // An output whose end could not be written is not a finished conversion.
     if (trailerFailure < 0)
         throw FFMpegException(MediaErrorText("av_write_trailer()", trailerFailure));
-    if (silent && !StopRequested)
-        throw FFMpegException(
-            Format("No audio to convert: the input gave no samples for output stream #%d.%d",
-                   silent->FileIndex, silent->StreamIndex));
-    Finished = !StopRequested;
+    if (readToEnd && !stopped) {
+        TranscodeWarning = InputWarning(*this, decodingErrors);
+        if (!audioConverted && !silentSource.empty())
+            throw FFMpegException(Format(
+                "%s: no audio could be converted: %s", silentSource.c_str(),
+                TranscodeWarning.empty() ? "the input holds none" : TranscodeWarning.c_str()));
+        if (!TranscodeWarning.empty() && JobLogLevel >= 0)
+            Log(0, TranscodeWarning);
+    }
+    Finished = !stopped;
 }
 
 int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet)
@@ -255,6 +335,7 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
             return -1;
         if (size <= 0)
             continue;
+        input.DecodedBytes += size;
         input.NextPts += int64_t{size} * 500000 /
                          (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels);
         if (AudioVolume != 256) {

@@ -4,10 +4,11 @@
 
 namespace kelvaro {
 
-// A media-library error code and the name of what failed, as a message for the user.
+// A media-library error code and the name of what failed, as a message for the user: the
+// fixed text of the code, followed by the code's own reason where that text does not say it.
 std::string MediaErrorText(const std::string& name, int code);
-
-// The media library's own words for an error code ("No space left on device").
+// The reason a library error code carries: the system's text for the error number it wraps,
+// the library's own text for its other codes.
 std::string ErrorReason(int code);
 
 }  // namespace kelvaro

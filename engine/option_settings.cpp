@@ -8,6 +8,7 @@
 #include "engine/text_format.h"
 #include "medialib/log_levels.h"
 #include "medialib/media_functions.h"
+#include "medialib/media_owners.h"
 
 namespace kelvaro {
 namespace {
@@ -63,14 +64,40 @@ const char* SetOn(void* object, const char* name, const char* value)
     return option->name;
 }
 
-// The option of that name among those private to some codec (or muxer), found without an
-// object through the classes of every codec (or format); none for a generic option.
-const AVOption* FindPrivate(const AVClass* rootClass, const char* name)
+// Whether an option of `optionClass` takes `value`: the value is set on a scratch object of
+// that class, zero-filled and large enough for every option the class has, so the option's
+// own parser judges it.
+bool TakesValue(const AVClass* optionClass, const char* name, const char* value)
+{
+    size_t size = sizeof(const AVClass*);
+    for (const AVOption* option = nullptr;
+         (option = avutil.av_opt_next(&optionClass, option)) != nullptr;)
+        size = std::max(size, static_cast<size_t>(option->offset) + 64);
+    AvMemoryPtr<void> scratch(avutil.av_mallocz(size));
+    if (!scratch)
+        return false;
+    *static_cast<const AVClass**>(scratch.get()) = optionClass;
+    const bool taken = avutil.av_opt_set(scratch.get(), name, value, 0) >= 0;
+    avutil.av_opt_free(scratch.get());  // texts, lists and layouts the value allocated
+    return taken;
+}
+
+// The option of that name among those private to some codec (or muxer) that takes `value`,
+// found through the classes of every codec (or format); none for a generic option, and none
+// when no class that has the option takes the value.
+const AVOption* FindPrivate(const AVClass* rootClass, const char* name, const char* value)
 {
     if (avutil.av_opt_find(&rootClass, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
         return nullptr;
-    return avutil.av_opt_find(&rootClass, name, nullptr, 0,
-                              AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+    void* iterator = nullptr;
+    for (const AVClass* child = nullptr;
+         (child = avutil.av_opt_child_class_iterate(rootClass, &iterator)) != nullptr;) {
+        const AVOption* option =
+            avutil.av_opt_find(&child, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+        if (option && TakesValue(child, name, value))
+            return option;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -127,10 +154,10 @@ bool TCustomFFmpegHlpr::SetOption(const std::string& givenName, const std::strin
 
 bool TCustomFFmpegHlpr::SetPrivateOption(const std::string& name, const std::string& value)
 {
-    const AVOption* option = FindPrivate(avcodec.avcodec_get_class(), name.c_str());
+    const AVOption* option = FindPrivate(avcodec.avcodec_get_class(), name.c_str(), value.c_str());
     bool ofFormat = false;
     if (!option) {
-        option = FindPrivate(avformat.avformat_get_class(), name.c_str());
+        option = FindPrivate(avformat.avformat_get_class(), name.c_str(), value.c_str());
         ofFormat = true;
     }
     if (!option)

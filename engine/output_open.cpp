@@ -50,7 +50,8 @@ std::string LocalUrl(const std::string& path)
     return "file:" + path;
 }
 
-bool OpenOutputBytes(TOutputFile& output, const std::string& fileName, std::string& reason)
+bool OpenOutputBytes(TOutputFile& output, const std::string& fileName,
+                     const AVIOInterruptCB& interrupt, std::string& reason)
 {
     AVFormatContext* context = output.Context.get();
     std::string url = fileName;
@@ -63,7 +64,8 @@ bool OpenOutputBytes(TOutputFile& output, const std::string& fileName, std::stri
             url = LocalUrl(output.Temporary->TemporaryName());
         }
     }
-    const int result = avformat.avio_open(&context->pb, url.c_str(), AVIO_FLAG_WRITE);
+    const int result =
+        avformat.avio_open2(&context->pb, url.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr);
     if (result < 0) {
         reason = ErrorReason(result);
         output.Temporary.reset();
@@ -73,6 +75,18 @@ bool OpenOutputBytes(TOutputFile& output, const std::string& fileName, std::stri
 }
 
 }  // namespace
+
+int TCustomFFmpegHlpr::StopWasRequestedLongAgo(void* opaque)
+{
+    constexpr int64_t kTrailerGrace = 500000;  // microseconds
+    TCustomFFmpegHlpr& job = *static_cast<TCustomFFmpegHlpr*>(opaque);
+    if (!job.StopRequested)
+        return 0;
+    const int64_t now = avutil.av_gettime_relative();
+    if (job.OutputStopSeenAt == 0)
+        job.OutputStopSeenAt = now;
+    return now - job.OutputStopSeenAt > kTrailerGrace ? 1 : 0;
+}
 
 TCustomFFmpegHlpr::TStreamKinds TCustomFFmpegHlpr::CheckInputStreamKinds() const
 {
@@ -189,11 +203,14 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     if ((format->flags & AVFMT_NEEDNUMBER) &&
         avformat.av_filename_number_test(fileName.c_str()) == 0)
         return fail(MediaErrorText(fileName, -33));
+    // A stop ends a write that waits.
+    const AVIOInterruptCB interrupt{&TCustomFFmpegHlpr::StopWasRequestedLongAgo, this};
     if (!(format->flags & AVFMT_NOFILE)) {
         std::string reason;
-        if (!OpenOutputBytes(output, fileName, reason))
+        if (!OpenOutputBytes(output, fileName, interrupt, reason))
             return fail(Format("Could not open '%s': %s", fileName.c_str(), reason.c_str()));
     }
+    context->interrupt_callback = interrupt;
 
     context->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
     // Preload and loop count are private options of the muxers that know them.

@@ -6,6 +6,7 @@
 #include "engine/text_format.h"
 #include "engine/transcode_state.h"
 #include "medialib/media_functions.h"
+#include "medialib/media_helpers.h"
 
 namespace kelvaro {
 namespace {
@@ -23,6 +24,7 @@ void TCustomFFmpegHlpr::FilterAndWrite(TOutputStreamState& output, size_t filter
                                        AVPacket* packet)
 {
     if (filterIndex == output.BitstreamFilters.size()) {
+        KeepTimestampsRising(output, *packet);
         TOutputFile& file = OutputFiles[output.FileIndex];
         const int result = avformat.av_interleaved_write_frame(file.Context.get(), packet);
         if (result < 0)
@@ -62,6 +64,36 @@ void TCustomFFmpegHlpr::FilterAndWrite(TOutputStreamState& output, size_t filter
         if (!filtered)
             FilterAndWrite(output, filterIndex + 1, packet);
     }
+}
+
+void TCustomFFmpegHlpr::KeepTimestampsRising(TOutputStreamState& output, AVPacket& packet)
+{
+    if (packet.dts != AV_NOPTS_VALUE)
+        packet.dts += output.TimestampShift;
+    if (packet.pts != AV_NOPTS_VALUE)
+        packet.pts += output.TimestampShift;
+    // The muxer takes the presentation time when no decoding time is given.
+    int64_t& stamp = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+    if (stamp == AV_NOPTS_VALUE)
+        return;
+    // Most muxers refuse a time that does not rise (subtitles may repeat one); whatever the
+    // input's timestamps did, the output goes on from where it was.
+    const bool subtitle = output.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+    if (output.LastDts != AV_NOPTS_VALUE &&
+        (stamp < output.LastDts || (stamp == output.LastDts && !subtitle))) {
+        const int64_t step = output.LastDts + (subtitle ? 0 : 1) - stamp;
+        output.TimestampShift += step;
+        if (&stamp == &packet.dts && packet.pts != AV_NOPTS_VALUE)
+            packet.pts += step;
+        stamp += step;
+        if (packet.pts != AV_NOPTS_VALUE && packet.pts < packet.dts)
+            packet.pts = packet.dts;
+        if (JobLogLevel >= 0)
+            Log(1, Format("Timestamps of output stream #%d.%d went back by %.3f s; corrected",
+                          output.FileIndex, output.StreamIndex,
+                          step * RationalToDouble(output.Stream->time_base)));
+    }
+    output.LastDts = stamp;
 }
 
 void TCustomFFmpegHlpr::DoSubtitleOutput(TOutputStreamState& output, TInputStreamState& input,

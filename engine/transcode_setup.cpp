@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/job.h"
+#include "engine/media_error.h"
 #include "engine/text_format.h"
 #include "engine/transcode_state.h"
 #include "medialib/media_functions.h"
@@ -29,6 +30,27 @@ const char* Language(const AVStream* stream)
 {
     const AVDictionaryEntry* entry = avutil.av_dict_get(stream->metadata, "language", nullptr, 0);
     return entry ? entry->value : nullptr;
+}
+
+// What a header may claim and still be converted: beyond these, a crafted or broken file
+// would cost minutes and gigabytes in resamplers and buffers before failing anyway.
+constexpr int kMaxSampleRate = 768000;
+constexpr int kMaxChannels = 64;  // also the resampler's limit
+constexpr int kMaxAudioBlockBytes = 1 << 20;
+
+// Refuses audio parameters that cannot be true; `what` names the stream in the message.
+void CheckAudioBounds(const std::string& what, int sampleRate, int channels, int blockBytes)
+{
+    if (sampleRate < 1 || sampleRate > kMaxSampleRate)
+        throw FFMpegException(
+            Format("%s has a sample rate of %d Hz; only 1 to %d Hz can be converted", what.c_str(),
+                   sampleRate, kMaxSampleRate));
+    if (channels < 1 || channels > kMaxChannels)
+        throw FFMpegException(Format("%s has %d channels; only 1 to %d can be converted",
+                                     what.c_str(), channels, kMaxChannels));
+    if (blockBytes < 0 || blockBytes > kMaxAudioBlockBytes)
+        throw FFMpegException(Format("%s has audio blocks of %d bytes, which cannot be true",
+                                     what.c_str(), blockBytes));
 }
 
 // The tags a recording is known by, under the library's names; after each, other names
@@ -134,6 +156,7 @@ void TCustomFFmpegHlpr::AddBitstreamFilter(TMediaKind kind, const std::string& n
 
 void TCustomFFmpegHlpr::SetUpTranscode()
 {
+    TranscodeWarning.clear();
     // Input files and their streams, file 0's streams first.
     for (int file = 0; file < InputFileCount; ++file) {
         auto state = std::make_unique<TInputFileState>();
@@ -240,6 +263,20 @@ void TCustomFFmpegHlpr::SetUpTranscode()
         } else {
             output.SyncStream = InputStreams[source].get();
         }
+    }
+
+    // Sanity bounds, before any resampler or buffer is sized from them.
+    for (const auto& output : OutputStreams) {
+        const AVCodecParameters* source = InputStreams[output->SourceIndex]->Stream->codecpar;
+        if (source->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        const TInputStreamState& input = *InputStreams[output->SourceIndex];
+        CheckAudioBounds(Format("Input stream #%d.%d", input.FileIndex, input.StreamIndex),
+                         source->sample_rate, source->ch_layout.nb_channels, source->block_align);
+        if (!output->Setup->StreamCopy)
+            CheckAudioBounds(Format("Output stream #%d.%d", output->FileIndex, output->StreamIndex),
+                             output->Encoder()->sample_rate,
+                             output->Encoder()->ch_layout.nb_channels, 0);
     }
 
     // Stream parameters.
@@ -481,8 +518,8 @@ void TCustomFFmpegHlpr::OpenCodecs()
         if (result < 0)
             throw FFMpegException(
                 Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
-                       "parameters such as bit_rate, rate, width or height",
-                       output->FileIndex, output->StreamIndex));
+                       "parameters such as bit_rate, rate, width or height: %s",
+                       output->FileIndex, output->StreamIndex, ErrorReason(result).c_str()));
         OpenedEncoders.push_back(&output->Setup->Encoder);
         // The muxer reads only the stream's parameters.
         avcodec.avcodec_parameters_from_context(output->Stream->codecpar, encoder);
@@ -513,8 +550,9 @@ void TCustomFFmpegHlpr::OpenCodecs()
             result = avcodec.avcodec_open2(decoder, codec, options.Address());
         }
         if (result < 0)
-            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
-                                         input.FileIndex, input.StreamIndex));
+            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d: %s",
+                                         input.FileIndex, input.StreamIndex,
+                                         ErrorReason(result).c_str()));
         OpenedDecoders.push_back(input.DecoderSlot);
     }
 }
@@ -555,9 +593,12 @@ void TCustomFFmpegHlpr::WriteHeaders()
         TOutputFile& output = OutputFiles[file];
         Dictionary options;
         avutil.av_dict_copy(options.Address(), output.MuxerOptions.Get(), 0);
-        if (avformat.avformat_write_header(output.Context.get(), options.Address()) < 0)
+        if (const int written =
+                avformat.avformat_write_header(output.Context.get(), options.Address());
+            written < 0)
             throw FFMpegException(Format(
-                "Could not write header for output file #%d (incorrect codec parameters ?)", file));
+                "Could not write header for output file #%d (incorrect codec parameters ?): %s",
+                file, ErrorReason(written).c_str()));
         allRtp = allRtp && std::strcmp(output.Context->oformat->name, "rtp") == 0;
     }
     if (allRtp && LogHandler) {

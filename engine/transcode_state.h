@@ -15,6 +15,9 @@ struct TInputFileState {
     int32_t EofReached = 0;        // reading failed: the file no longer takes part
     int32_t FirstStreamIndex = 0;  // index in InputStreams of the file's first stream
     int32_t StreamCount = 0;       // packets of higher stream numbers are dropped
+    int32_t ReadError = 0;         // why reading ended, when not at the end of the file
+    // Microseconds, in the file's own time: the end of the furthest packet read.
+    int64_t ReachedTime = AV_NOPTS_VALUE;
 };
 
 struct TInputStreamState {
@@ -34,6 +37,7 @@ struct TInputStreamState {
     int64_t NextPts = AV_NOPTS_VALUE;  // microseconds: predicted time of the next data
     int64_t Pts = 0;                   // microseconds: time of the data being decoded
     int32_t AudioStartPending = 1;
+    int64_t DecodedBytes = 0;  // decoded audio handed to the outputs
     float Quality = 0;  // of the last decoded picture
     // An audio decoder may take several packets before its first frame (the WMA decoders
     // do): its frames are as much later than the packets that release them. Microseconds,
@@ -79,6 +83,11 @@ struct TOutputStreamState {
     FifoPtr Fifo;
     SwrContextPtr ToEncoderFormat;
     bool AudioReceived = false;  // some decoded audio reached this stream
+
+    // The muxer's last timestamp, and what is added to every later one so that they never
+    // go back (in the stream's time base).
+    int64_t LastDts = AV_NOPTS_VALUE;
+    int64_t TimestampShift = 0;
 
     FilePtr LogFile;  // two-pass statistics, pass 1
     std::vector<BsfContextPtr> BitstreamFilters;

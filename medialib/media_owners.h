@@ -4,12 +4,20 @@
 
 #include <memory>
 
+#include "medialib/local_file_stream.h"
 #include "medialib/media_functions.h"
 
 namespace kelvaro {
 
+// An input read through the engine's own byte stream (local_file_stream.h) releases that
+// stream and its file with it: the library leaves a caller's stream alone.
 struct AvFormatCloseInput {
-    void operator()(AVFormatContext* context) const { avformat.avformat_close_input(&context); }
+    void operator()(AVFormatContext* context) const
+    {
+        AVIOContext* own = context->flags & AVFMT_FLAG_CUSTOM_IO ? context->pb : nullptr;
+        avformat.avformat_close_input(&context);
+        CloseLocalFileStream(own);
+    }
 };
 // Output contexts: the byte stream must be closed first (see CloseOutputFile).
 struct AvFormatFreeContext {

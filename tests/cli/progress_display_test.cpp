@@ -58,15 +58,20 @@ TEST(ProgressText, EndedLinesAndLogLines)
 
 TEST(Summary, ListsEveryFileWithTheReasonOfEachFailure)
 {
-    const std::vector<TFileStatus> files = {Status(TFileState::Done),
-                                            Status(TFileState::Failed, "no such file")};
+    const std::vector<TFileStatus> files = {
+        Status(TFileState::Done), Status(TFileState::Failed, "no such file"),
+        Status(TFileState::Done, "the input ended at 9.1 s of 30.0 s")};
     EXPECT_EQ(SummaryText(files, false),
-              "Summary: 2 files: 1 done, 1 failed\n"
+              "Summary: 3 files: 1 done, 1 done with a warning, 1 failed\n"
               "  done     /music/song.mp3 -> /out/song.wma\n"
               "  failed   /music/song.mp3\n"
-              "           reason: no such file\n");
+              "           reason: no such file\n"
+              "  done     /music/song.mp3 -> /out/song.wma\n"
+              "           warning: the input ended at 9.1 s of 30.0 s\n");
     EXPECT_EQ(ExitStatus(files, 0), 1);
     EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, 0), 0);
+    EXPECT_EQ(ExitStatus({Status(TFileState::Done, "12 decoding errors")}, 0), 1)
+        << "not a plain success";
     EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, SIGINT), 130);
     EXPECT_EQ(ExitStatus({Status(TFileState::Done)}, SIGTERM), 143);
 }

@@ -269,11 +269,14 @@ TEST_F(ConverterRun, AFailingTranscodeIsReportedWithItsReasonAndTheRunGoesOn)
     });
     AddJob();
     AddJob(Fail("scripted failure"));
-    AddJob();
+    AddJob([](ScriptedJob& job) { job.TranscodeWarning = "12 decoding errors"; });
     converter_->Start(1);
     ASSERT_TRUE(recorder_.WaitForEnd());
     EXPECT_EQ(recorder_.Sequence(), "run0 term0+ run1 term1- run2 term2+ end");
     EXPECT_EQ(converter_->JobError(1), "scripted failure");
+    EXPECT_EQ(converter_->JobWarning(0), "");
+    EXPECT_EQ(converter_->JobWarning(2), "12 decoding errors") << "finished, with a warning";
+    EXPECT_EQ(converter_->JobError(2), "");
     const RunEvent line = logs.Find("log", 1);
     EXPECT_EQ(line.level, llError);
     EXPECT_EQ(line.text, "scripted failure");

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -11,6 +14,7 @@ namespace kelvaro {
 namespace {
 
 using namespace fixtures;
+namespace fs = std::filesystem;
 
 class InputOpen : public ::testing::Test {
 protected:
@@ -216,25 +220,103 @@ TEST_F(InputOpen, ATwentyFirstInputIsRefused)
     EXPECT_EQ(job_.InputFileCount, kMaxFiles);
 }
 
-TEST_F(InputOpen, OnlyLocalFilesAreRead)
-{
-    ASSERT_TRUE(job_.OpenInputFile(MakeWav(folder_.File("a.wav"), Audio(8000, 1, 0.2))));
-    ASSERT_NE(job_.InputFiles[0].Context->protocol_whitelist, nullptr);
-    EXPECT_STREQ(job_.InputFiles[0].Context->protocol_whitelist, "file");
-
-    // A playlist that sends the reader to the network is refused.
-    const std::string playlist = MakeRawFile(
-        folder_.File("list.m3u8"),
-        "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nhttp://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n");
-    EXPECT_FALSE(job_.OpenInputFile(playlist));
-    EXPECT_EQ(job_.InputFileCount, 1);
-}
-
 TEST_F(InputOpen, RecordedDecodingOptionsReachTheInput)
 {
     EXPECT_TRUE(job_.SetOption("probesize", "65536"));
     ASSERT_TRUE(job_.OpenInputFile(MakeWav(folder_.File("a.wav"), Audio(8000, 1, 0.2))));
     EXPECT_EQ(job_.InputFiles[0].Context->probesize, 65536);
+}
+
+// Watches a file for being opened, by anyone.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string& path)
+        : descriptor_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        inotify_add_watch(descriptor_, path.c_str(), IN_OPEN | IN_ACCESS);
+    }
+    ~OpenWatch() { close(descriptor_); }
+    bool Opened() const
+    {
+        char events[4096];
+        return read(descriptor_, events, sizeof events) > 0;
+    }
+
+private:
+    int descriptor_;
+};
+
+TEST_F(InputOpen, OnlyTheNamedLocalFileIsRead)
+{
+    ASSERT_TRUE(job_.OpenInputFile(MakeWav(folder_.File("a.wav"), Audio(8000, 1, 0.2))));
+    ASSERT_NE(job_.InputFiles[0].Context->protocol_whitelist, nullptr);
+    EXPECT_STREQ(job_.InputFiles[0].Context->protocol_whitelist, "file");
+
+    const std::string secret = MakeWav(folder_.File("secret.wav"), Audio(44100, 1, 1.0));
+    const std::vector<std::string> lists = {
+        MakeRawFile(folder_.File("remote.m3u8"),
+                    "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n"
+                    "http://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n"),
+        MakeRawFile(folder_.File("list.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\n" +
+                                                   secret + "\n#EXT-X-ENDLIST\n"),
+        // A concat script posing as an MP3.
+        MakeRawFile(folder_.File("song.mp3"), "ffconcat version 1.0\nfile '" + secret + "'\n"),
+    };
+    for (const std::string& list : lists) {
+        SCOPED_TRACE(list);
+        const OpenWatch watch(secret);
+        EXPECT_FALSE(job_.OpenInputFile(list));
+        EXPECT_EQ(job_.LastError, list + ": playlists and reference files are not converted");
+        EXPECT_FALSE(watch.Opened()) << "the listed file was read";
+        EXPECT_EQ(job_.InputFileCount, 1);
+    }
+}
+
+TEST_F(InputOpen, NamesArePathsNeverUrls)
+{
+    // Relative names with a colon: no protocol, and "file:" names a file of that name.
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder_.Path());
+    MakeWav("./intro.wav", Audio(8000, 1, 0.5));
+    MakeWav("./01:intro.wav", Audio(22050, 2, 0.5));
+    MakeWav("./file:intro.wav", Audio(11025, 1, 0.5));
+    const bool colonOpened = job_.OpenInputFile("01:intro.wav");
+    const int colonRate = job_.AudioSampleRate;
+    const bool prefixedOpened = job_.OpenInputFile("file:intro.wav");
+    const int prefixedRate = job_.AudioSampleRate;
+    job_.SetOutputFormat("wav");
+    const bool outputOpened = job_.OpenOutputFile("02:out.wav");
+    // Written under its temporary name until it is complete.
+    const bool outputWritten = outputOpened && job_.OutputFiles[0].Temporary &&
+                               job_.OutputFiles[0].Temporary->TemporaryName().starts_with(
+                                   ".02:out.wav.") &&
+                               fs::exists(job_.OutputFiles[0].Temporary->TemporaryName());
+    fs::current_path(previous);
+    EXPECT_TRUE(colonOpened) << job_.LastError;
+    EXPECT_EQ(colonRate, 22050);
+    EXPECT_TRUE(prefixedOpened) << job_.LastError;
+    EXPECT_EQ(prefixedRate, 11025) << "not ./intro.wav";
+    EXPECT_TRUE(outputOpened) << job_.LastError;
+    EXPECT_TRUE(outputWritten);
+}
+
+TEST_F(InputOpen, TooManyOpenFilesIsNamedAsTheReason)
+{
+    const std::string input = MakeWav(folder_.File("in.wav"), Audio(8000, 1, 0.5));
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit previous = limit;
+    limit.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> taken;
+    for (int descriptor; (descriptor = dup(0)) >= 0;)
+        taken.push_back(descriptor);
+    const bool opened = job_.OpenInputFile(input);
+    for (int descriptor : taken)
+        close(descriptor);
+    setrlimit(RLIMIT_NOFILE, &previous);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(job_.LastError, input + ": Error while opening file: Too many open files");
 }
 
 }  // namespace

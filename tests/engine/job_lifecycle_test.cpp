@@ -216,6 +216,17 @@ TEST_F(JobLifecycle, WorkerPriorityFollowsTheRequest)
     lower.StartTranscode(true, tpLower);
     WaitUntil([&] { return lower.terminations > 0; });
     EXPECT_EQ(nice, getpriority(PRIO_PROCESS, CurrentThreadId()) + 5);
+
+    // A job started from the end of another, on its worker, as the converter starts the next
+    // one: the same nice value, not a second lowering.
+    ScriptedJob next(codecLock_);
+    std::atomic<int> nextNice{-100};
+    next.body = [&](ScriptedJob&) { nextNice = getpriority(PRIO_PROCESS, CurrentThreadId()); };
+    ScriptedJob first(codecLock_);
+    first.TerminateHandler = [&](TCustomFFmpegHlpr&) { next.StartTranscode(true, tpLower); };
+    first.StartTranscode(true, tpLower);
+    WaitUntil([&] { return next.terminations > 0; });
+    EXPECT_EQ(nextNice, getpriority(PRIO_PROCESS, CurrentThreadId()) + 5);
 }
 
 // An output context over `path` as the job would hold it; `open` creates the file.

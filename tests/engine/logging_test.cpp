@@ -254,14 +254,41 @@ TEST(JobLogLevel, SetsTheJobTheLibraryAndTheSharedThreshold)
     job.SetLogLevel(1);
 }
 
+// A component whose log handler throws.
+class ThrowingComponent final : public TLogDispatcher {
+public:
+    ThrowingComponent() { ConverterRegistry().Add(this); }
+    ~ThrowingComponent() { ConverterRegistry().Remove(this); }
+    void DispatchLog(uint32_t, int, const std::string&) override
+    {
+        throw std::runtime_error("the handler failed");
+    }
+};
+
+TEST_F(LibraryLog, AThrowingHandlerNeverUnwindsThroughTheLibrary)
+{
+    const ThrowingComponent throwing;  // after component_ in the registry
+    // Through the library's own C code, as its codecs and demuxers log.
+    avutil.av_log(&probe_, AV_LOG_ERROR, "first\n");
+    avutil.av_log(&probe_, AV_LOG_ERROR, "second\n");
+    EXPECT_EQ(component_.Texts(),
+              (std::vector<std::string>{ProbePrefix() + "first", ProbePrefix() + "second"}));
+}
+
 TEST(MediaErrorTexts, CodesChooseTheirTemplate)
 {
     test::LoadMediaLibrariesForTest();
     EXPECT_EQ(MediaErrorText("in.avi", -2), "in.avi: no such file or directory");
-    EXPECT_EQ(MediaErrorText("in.avi", -1), "in.avi: Error while opening file");
+    EXPECT_EQ(MediaErrorText("in.avi", -1),
+              "in.avi: Error while opening file: Operation not permitted");
+    EXPECT_EQ(MediaErrorText("in.avi", AVERROR(ENOSPC)),
+              "in.avi: Error while opening file: No space left on device");
+    EXPECT_EQ(MediaErrorText("in.avi", AVERROR_PATCHWELCOME),
+              "in.avi: Error while opening file: Not yet implemented in FFmpeg, patches welcome");
     EXPECT_EQ(MediaErrorText("in.avi", -42), "in.avi: Unknown format");
     EXPECT_EQ(MediaErrorText("in.avi", AVERROR_INVALIDDATA), "in.avi: Unknown format");
-    EXPECT_EQ(MediaErrorText("in.avi", -22), "in.avi: Error while parsing header");
+    EXPECT_EQ(MediaErrorText("in.avi", -22),
+              "in.avi: Error while parsing header: Invalid argument");
     EXPECT_EQ(MediaErrorText("in.avi", -12), "in.avi: memory allocation error occurred");
     EXPECT_EQ(MediaErrorText("x", -5),
               "x: I/O error occurred\r\nUsually that means that input file is truncated "

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -231,6 +234,22 @@ TEST_F(OutputOpen, TagsGoIntoTheOutputsMetadata)
     EXPECT_EQ(tag("comment"), "<none>");
 }
 
+// Runs `body` on this thread without the power of root (if it is root) to write where the
+// permissions forbid it.
+template <class Body>
+auto WithoutOverridingPermissions(Body body)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] = {};
+    syscall(SYS_capget, &header, saved);
+    __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    syscall(SYS_capset, &header, reduced);
+    auto result = body();
+    syscall(SYS_capset, &header, saved);
+    return result;
+}
+
 TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
 {
     OpenWav(44100, 2);
@@ -241,6 +260,14 @@ TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
     const std::string unwritable = folder_.File("no/such/folder/out.wav");
     EXPECT_FALSE(job_.OpenOutputFile(unwritable));
     EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "': No such file or directory");
+
+    const std::string readOnly = folder_.File("read-only");
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool opened =
+        WithoutOverridingPermissions([&] { return job_.OpenOutputFile(readOnly + "/out.wav"); });
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(job_.LastError, "Could not open '" + readOnly + "/out.wav': Permission denied");
     EXPECT_EQ(job_.OutputFileCount, 0);
 }
 

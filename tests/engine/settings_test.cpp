@@ -223,6 +223,16 @@ TEST_F(Settings, OptionsReachTheDefaultsOfTheirKindAndAreRecordedByTheirOwnName)
     EXPECT_FALSE(job_.SetOption(" ", "1"));
     EXPECT_FALSE(job_.SetOption("ab", "not a number"));
     EXPECT_EQ(job_.OptionNames.size(), 4u) << "failures record nothing";
+
+    // Options private to some muxer are checked against what that muxer takes.
+    EXPECT_FALSE(job_.SetOption("muxrate", "abc"));
+    EXPECT_FALSE(job_.SetOption("rf64", "sometimes"));
+    EXPECT_TRUE(job_.SetOption("rf64", "always"));
+    EXPECT_TRUE(job_.SetOption("muxrate", "10080000"));
+    EXPECT_EQ(job_.PrivateOptions.size(), 2u);
+    job_.Reset();
+    EXPECT_TRUE(job_.OptionNames.empty());
+    EXPECT_TRUE(job_.PrivateOptions.empty()) << "nothing reaches the next output";
 }
 
 TEST_F(Settings, OldOptionNamesResolveToTheCurrentOnes)

@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -188,6 +193,7 @@ TEST_F(Transcode, EveryInputFormatConvertsToWmaAndWavAtItsOwnRateAndChannels)
                 conversion.Job().SetInputFormat("mpeg");
             ASSERT_TRUE(conversion.Open(input, output, target)) << conversion.error;
             ASSERT_TRUE(conversion.Run()) << conversion.error;
+            EXPECT_EQ(conversion.Job().TranscodeWarning, "") << "a whole input is a plain success";
 
             const MediaInfo info = Probe(output);
             ASSERT_EQ(info.streams.size(), 1u);
@@ -332,7 +338,7 @@ TEST_F(Transcode, ChannelsAndRateTheEncoderCannotTakeAreConverted)
     EXPECT_FALSE(unconverted.Run());
     EXPECT_EQ(unconverted.error,
               "Error while opening codec for output stream #0.0 - maybe incorrect parameters "
-              "such as bit_rate, rate, width or height");
+              "such as bit_rate, rate, width or height: Invalid argument");
     EXPECT_FALSE(fs::exists(File("six.wma"))) << "the empty output is removed";
 }
 
@@ -551,25 +557,208 @@ TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
         << "the trailer tells the real length";
 }
 
-TEST_F(Transcode, AnInputWithoutSamplesGivesAnEmptyOutputAndSaysWhy)
+// A canonical WAV header: 16-bit PCM claiming `dataBytes` of samples.
+std::string WavHeader(int rate, int channels, uint32_t dataBytes)
 {
-    // A canonical WAV header announcing no samples.
-    std::string header("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0"
-                       "\x10\xb1\x02\0\x04\0\x10\0data\0\0\0\0",
-                       44);
-    const std::string input = MakeRawFile(File("empty.wav"), header);
+    const auto le = [](uint32_t value, int bytes) {
+        std::string text;
+        for (int i = 0; i < bytes; ++i)
+            text += static_cast<char>((value >> (8 * i)) & 0xff);
+        return text;
+    };
+    const uint32_t blockAlign = 2u * static_cast<uint32_t>(channels);
+    return "RIFF" + le(36 + dataBytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+           le(static_cast<uint32_t>(channels), 2) + le(static_cast<uint32_t>(rate), 4) +
+           le(static_cast<uint32_t>(rate) * blockAlign, 4) + le(blockAlign, 2) + le(16, 2) +
+           "data" + le(dataBytes, 4);
+}
+
+TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
+{
+    // 30 s of audio, cut to 9.1 s after the input was opened (while it is converted, say).
+    for (Target target : {Target::Wav, Target::Wma}) {
+        const std::string cut = MakeWav(File("cut.wav"), Tone(8000, 1, 30.0));
+        Conversion conversion(lock_);
+        const std::string output = File(target == Target::Wav ? "cut.out.wav" : "cut.out.wma");
+        ASSERT_TRUE(conversion.Open(cut, output, target)) << conversion.error;
+        fs::resize_file(cut, 44 + 91 * 1600);
+        conversion.Job().JobLogLevel = 0;
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        EXPECT_EQ(conversion.Job().TranscodeWarning, "the input ended at 9.1 s of 30.0 s");
+        EXPECT_EQ(conversion.LogTexts(0),
+                  std::vector<std::string>{"the input ended at 9.1 s of 30.0 s"});
+        EXPECT_NEAR(DecodeAudio(output).Frames() / 8000.0, 9.1, 0.3) << "what there was is kept";
+    }
+
+    const std::string empty = MakeRawFile(File("empty.wav"), WavHeader(44100, 2, 0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(empty, File("empty.out.wav"), Target::Wav)) << conversion.error;
+    EXPECT_FALSE(conversion.Run());
+    EXPECT_EQ(conversion.error, empty + ": no audio could be converted: the input holds none");
+}
+
+TEST_F(Transcode, AnAbsurdSampleRateIsRefusedAtOnce)
+{
+    // A header claiming 1,073,763,874 Hz over a few bytes of audio.
+    const std::string input =
+        MakeRawFile(File("absurd.wav"), WavHeader(1073763874, 2, 4096) + std::string(4096, '\0'));
+    for (Target target : {Target::Wav, Target::Wma}) {
+        SCOPED_TRACE(target == Target::Wav ? "wav" : "wma");
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        const auto start = std::chrono::steady_clock::now();
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, File(target == Target::Wav ? "a.wav" : "a.wma"), target))
+            << conversion.error;
+        EXPECT_FALSE(conversion.Run());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes more at the peak";
+        EXPECT_EQ(conversion.error,
+                  "Input stream #0.0 has a sample rate of 1073763874 Hz; only 1 "
+                  "to 768000 Hz can be converted");
+    }
+}
+
+// 16-bit mono PCM in FLV, 4096 samples a tag, whose `backAt`-th audio tag is stamped `backMs`
+// earlier than it should be.
+std::string MakeFlvWithStepBack(const std::string& path, int backAt, int backMs)
+{
+    const std::vector<int16_t> samples = GenerateSamples(Tone(44100, 1, 2.0));
+    AVFormatContext* context = nullptr;
+    avformat_alloc_output_context2(&context, nullptr, "flv", path.c_str());
+    AVStream* stream = avformat_new_stream(context, nullptr);
+    stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    stream->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+    stream->codecpar->sample_rate = 44100;
+    av_channel_layout_default(&stream->codecpar->ch_layout, 1);
+    avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+    EXPECT_GE(avformat_write_header(context, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    for (size_t start = 0; start < samples.size(); start += 4096) {
+        const int count = static_cast<int>(std::min<size_t>(4096, samples.size() - start));
+        av_new_packet(packet, count * 2);
+        std::memcpy(packet->data, samples.data() + start, static_cast<size_t>(count) * 2);
+        packet->pts = packet->dts =
+            av_rescale_q(static_cast<int64_t>(start), AVRational{1, 44100}, stream->time_base);
+        packet->flags = AV_PKT_FLAG_KEY;
+        EXPECT_GE(av_interleaved_write_frame(context, packet), 0);
+    }
+    av_write_trailer(context);
+    av_packet_free(&packet);
+    avio_closep(&context->pb);
+    avformat_free_context(context);
+
+    // Tags: type, 3 bytes of size, 3 of time and 1 of its high bits, 3 of stream id, the
+    // data, then 4 bytes of the tag's length. The file starts with 9 bytes and a length.
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    size_t at = 13;
+    for (int audioTag = 0; at + 11 <= bytes.size();) {
+        const auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[at + i]); };
+        const size_t size = byte(1) << 16 | byte(2) << 8 | byte(3);
+        if (byte(0) == 8 && audioTag++ == backAt) {
+            const int stamp = (byte(4) << 16 | byte(5) << 8 | byte(6)) - backMs;
+            bytes[at + 4] = static_cast<char>(stamp >> 16);
+            bytes[at + 5] = static_cast<char>(stamp >> 8);
+            bytes[at + 6] = static_cast<char>(stamp);
+        }
+        at += 11 + size + 4;
+    }
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+TEST_F(Transcode, TimestampsThatGoBackAreCorrectedForWmaAsForWav)
+{
+    // The 10th packet starts 13 ms into the 9th, which lasts 93 ms: too little to be taken
+    // for a jump, but the audio path's clock goes back by more than a WMA frame.
+    const std::string input = MakeFlvWithStepBack(File("back.flv"), 10, 80);
+    for (Target target : {Target::Wma, Target::Wav}) {
+        SCOPED_TRACE(target == Target::Wav ? "wav" : "wma");
+        const std::string output = File(target == Target::Wav ? "back.wav" : "back.wma");
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(input, output, target)) << conversion.error;
+        conversion.Job().JobLogLevel = 0;
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        const std::vector<std::string> info = conversion.LogTexts(1);
+        const auto corrections = std::count_if(info.begin(), info.end(), [](const std::string& t) {
+            return t.rfind("Timestamps of output stream #0.0 went back by ", 0) == 0;
+        });
+        EXPECT_EQ(corrections, target == Target::Wma ? 1 : 0) << "4096-sample PCM blocks outlast the step";
+        EXPECT_NEAR(DecodeAudio(output).Frames() / 44100.0, 2.0, 0.1);
+    }
+}
+
+TEST_F(Transcode, AFullDiskIsNamedAsTheReason)
+{
+    const std::string input = MakeWav(File("in.wav"), Tone(44100, 2, 3.0));
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(input, File("out.wav"), Target::Wav));
+    // A file size limit stands in for a full disk: writes past it fail with their reason.
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = 200000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool converted = conversion.Run();
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, previousSignal);
+    EXPECT_FALSE(converted);
+    EXPECT_EQ(conversion.error,
+              "av_interleaved_write_frame(): Error while opening file: File too large");
+}
+
+TEST_F(Transcode, AStopEndsAReadThatWaitsForData)
+{
+    // A pipe whose writer delivers fifteen seconds and then nothing more, without closing.
+    // Opening reads up to 50 packets ahead (13 s here), so the wait comes in the run.
+    const std::string fifo = File("stalled.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_GE(fcntl(writer, F_SETPIPE_SZ, 1 << 20), 1 << 20);
+    std::ifstream in(MakeWav(File("source.wav"), Tone(8000, 1, 15.0)), std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string stalled = WavHeader(8000, 1, 480000) + bytes.substr(44);
+    ASSERT_EQ(write(writer, stalled.data(), stalled.size()), static_cast<ssize_t>(stalled.size()));
+
+    Conversion conversion(lock_);
+    ASSERT_TRUE(conversion.Open(fifo, File("stalled.out.wav"), Target::Wav)) << conversion.error;
+    TCustomFFmpegHlpr& job = conversion.Job();
+    std::atomic<bool> terminated{false};
+    job.TerminateHandler = [&](TCustomFFmpegHlpr&) { terminated = true; };
+    job.StartTranscode(true, tpNormal);
+    std::this_thread::sleep_for(300ms);  // long enough to take what there was and wait
+    EXPECT_FALSE(terminated);
+    const auto stop = std::chrono::steady_clock::now();
+    job.RequestStop();
+    while (!terminated && std::chrono::steady_clock::now() - stop < 5s)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);
+    job.StopAndWait();
+    close(writer);
+    EXPECT_FALSE(job.Finished);
+    EXPECT_EQ(job.TranscodeError, "");
+    EXPECT_EQ(DecodeAudio(File("stalled.out.wav")).Frames(), 120000u) << "all that was delivered";
+}
+
+TEST_F(Transcode, AnInputWithoutSamplesLeavesNoOutputAndSaysWhy)
+{
+    const std::string input = MakeRawFile(File("empty.wav"), WavHeader(44100, 2, 0));
     for (Target target : {Target::Wav, Target::Wma}) {
         const std::string output = File(target == Target::Wma ? "empty.wma" : "empty.out.wav");
         SCOPED_TRACE(output);
         Conversion conversion(lock_);
         ASSERT_TRUE(conversion.Open(input, output, target)) << conversion.error;
         EXPECT_FALSE(conversion.Run());
-        EXPECT_EQ(conversion.error,
-                  "No audio to convert: the input gave no samples for output stream #0.0");
-        const MediaInfo info = Probe(output);
-        ASSERT_EQ(info.streams.size(), 1u) << "the trailer is written";
-        EXPECT_EQ(info.streams[0].codec, target == Target::Wma ? "wmav2" : "pcm_s16le");
-        EXPECT_TRUE(ReadStreamPackets(output, 0).empty()) << "not even padding";
+        EXPECT_EQ(conversion.error, input + ": no audio could be converted: the input holds none");
+        EXPECT_FALSE(fs::exists(output)) << "not even a shell of padding";
     }
 }
 
