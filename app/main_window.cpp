@@ -6,34 +6,40 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QDropEvent>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMetaObject>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QThread>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
 
 #include "app/app_icon.h"
+#include "app/file_list.h"
+#include "app/folder_scan.h"
 #include "app/native_path.h"
 #include "app/platform_services.h"
+#include "app/problems_dialog.h"
 #include "app/settings_dialog.h"
 #include "app/size_text.h"
+#include "app/status_line.h"
+#include "app/widget_size.h"
 #include "converter/conversion_rule.h"
 #include "converter/duration_text.h"
 #include "converter/path_ini.h"
@@ -94,29 +100,6 @@ TSystemColorTable PaletteColors(const QPalette& palette)
     return table;
 }
 
-// Dropped folders stand for the audio files beneath them, in name order.
-QStringList ExpandFolders(const QStringList& paths)
-{
-    QStringList nameFilters;
-    for (const QString& extension : AudioFileExtensions())
-        nameFilters << QStringLiteral("*.") + extension;
-    QStringList files;
-    for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            files << path;
-            continue;
-        }
-        QStringList found;
-        QDirIterator it(path, nameFilters, QDir::Files | QDir::Readable,
-                        QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
-        while (it.hasNext())
-            found << it.next();
-        found.sort();
-        files << found;
-    }
-    return files;
-}
-
 }  // namespace
 
 QString OpenDialogFilter()
@@ -140,14 +123,24 @@ QStringList AudioFileExtensions()
     return extensions;
 }
 
+QString ExpandHome(const QString& path)
+{
+    if (path == QStringLiteral("~"))
+        return QDir::homePath();
+    if (path.startsWith(QStringLiteral("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
+}
+
 TForm1::TForm1(TPlatformServices& services, TAppFolders folders, QWidget* parent)
     : QWidget(parent), services_(services), folders_(std::move(folders))
 {
     CreateControls();
+    CreateShortcuts();
     FormCreate();
 
-    // Unused while the window starts its runs on a worker (Start(1)), but the component
-    // cannot run on the main thread without one.
+    // Unused while the window starts its runs on workers, but the component cannot run on
+    // the main thread without one.
     LumoAVC_.SetMainThreadScheduler(&scheduler_);
     LumoAVC_.SetSystemColors(PaletteColors(palette()));
     LumoAVC_.SetOnProgress([this](int32_t AIndex, int32_t AFrameNumber, int32_t AFPS,
@@ -172,37 +165,42 @@ void TForm1::CreateControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(610, 413);
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
 
-    const auto button = [this](const char* name, const char* text, int x, int y, int w, int h) {
-        auto* b = new QPushButton(QString::fromLatin1(text), this);
+    const auto button = [this](const char* name, const QString& text, const QString& tip,
+                               int width) {
+        auto* b = new QPushButton(text, this);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, y, w, h);
+        b->setToolTip(tip);
+        SizeAtLeast(b, width, 25);
         return b;
     };
-    spSkinButton1 = button("spSkinButton1", "Add", 24, 24, 75, 25);
-    spSkinButton2 = button("spSkinButton2", "Remove", 120, 24, 75, 25);
-    spSkinButton3 = button("spSkinButton3", "Clean", 216, 24, 75, 25);
-    spSkinButton4 = button("spSkinButton4", "Settings", 312, 24, 75, 25);
-    spSkinButton5 = button("spSkinButton5", "Help", 520, 24, 75, 25);
+    spSkinButton1 = button("spSkinButton1", tr("&Add"), tr("Add audio files to the list (Ctrl+O)"),
+                           75);
+    spSkinButton2 = button("spSkinButton2", tr("&Remove"),
+                           tr("Remove the selected files from the list (Delete)"), 75);
+    spSkinButton3 = button("spSkinButton3", tr("C&lean"), tr("Empty the list"), 75);
+    spSkinButton4 = button("spSkinButton4", tr("&Settings"),
+                           tr("Choose the output folder and how many files convert at once"),
+                           75);
+    AddFolderButton = button("AddFolderButton", tr("Add &Folder"),
+                             tr("Add the audio files of a folder and its subfolders"), 75);
+    spSkinButton5 = button("spSkinButton5", tr("&Help"), tr("Open the help page"), 75);
 
     auto* panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("spSkinPanel1"));
-    panel->setGeometry(24, 64, 569, 265);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(1, 1, 1, 1);
 
-    LvFiles = new QTreeWidget(panel);
+    LvFiles = new TFileList(panel);
     LvFiles->setObjectName(QStringLiteral("LvFiles"));
     LvFiles->setFrameShape(QFrame::NoFrame);
     LvFiles->setColumnCount(4);
-    LvFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"),
-                              QStringLiteral("Stats"), QStringLiteral("Path")});
+    LvFiles->setHeaderLabels({tr("Name"), tr("Size"), tr("Stats"), tr("Path")});
     LvFiles->setColumnWidth(fcName, 150);
     LvFiles->setColumnWidth(fcSize, 100);
     LvFiles->setColumnWidth(fcStats, 100);
@@ -215,26 +213,89 @@ void TForm1::CreateControls()
     LvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     LvFiles->setAllColumnsShowFocus(true);
     LvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Cut in the middle, where a name or a path says least: its extension and its file stay.
+    LvFiles->setTextElideMode(Qt::ElideMiddle);
+    LvFiles->SetEmptyHint(tr("Drop audio files here, or press Add"));
     panelLayout->addWidget(LvFiles);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(24, 328, 569, 6);
+    ProgressBar1->setFixedHeight(6);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(100);
     ProgressBar1->setTextVisible(false);
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setGeometry(24, 352, 193, 21);
+    ComboBox1->setToolTip(tr("The format of the converted files"));
 
-    spSkinButton8 = button("spSkinButton8", "Stop", 448, 352, 65, 25);
-    spSkinButton9 = button("spSkinButton9", "Convert", 528, 352, 65, 25);
+    OutputFolderButton = new QPushButton(this);
+    OutputFolderButton->setObjectName(QStringLiteral("OutputFolderButton"));
+    OutputFolderButton->setFlat(true);
+    OutputFolderButton->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    OutputFolderButton->setStyleSheet(QStringLiteral("text-align: left; padding: 0 4px;"));
 
-    BTips = new QLabel(this);
+    spSkinButton8 = button("spSkinButton8", tr("S&top"), tr("Stop converting"), 65);
+    spSkinButton9 = button("spSkinButton9", tr("&Convert"),
+                           tr("Convert every file of the list into the output folder"), 65);
+
+    BTips = new TStatusLine(this);
     BTips->setObjectName(QStringLiteral("BTips"));
-    BTips->setGeometry(0, 392, 610, 21);
     BTips->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    BTips->setFixedHeight(std::max(21, BTips->fontMetrics().height() + 6));
+    ProblemsButton = new QPushButton(this);
+    ProblemsButton->setObjectName(QStringLiteral("ProblemsButton"));
+    ProblemsButton->setToolTip(tr("Every file of the last run that was not converted, and why"));
+    ProblemsButton->setFixedHeight(BTips->height());
+    ProblemsButton->hide();
+
+    // The specified places at the usual font: 24 from the left and top, the list 15 below
+    // the buttons, the gauge under it, the format 18 below, the status line at the foot.
+    auto* listButtons = new QHBoxLayout;
+    listButtons->setSpacing(21);
+    for (QPushButton* b : {spSkinButton1, spSkinButton2, spSkinButton3, spSkinButton4})
+        listButtons->addWidget(b);
+    auto* rightButtons = new QHBoxLayout;
+    rightButtons->setSpacing(15);
+    rightButtons->addWidget(AddFolderButton);
+    rightButtons->addWidget(spSkinButton5);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(0);
+    // Help ends 2 further right than the list, as it always did.
+    top->setContentsMargins(0, 0, -2, 0);
+    top->addLayout(listButtons);
+    // The two groups never touch, however wide a large font makes them.
+    top->addSpacing(15);
+    top->addStretch(1);
+    top->addLayout(rightButtons);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(15);
+    bottom->addWidget(ComboBox1, 0, Qt::AlignTop);
+    bottom->addWidget(OutputFolderButton, 1);
+    bottom->addWidget(spSkinButton8);
+    bottom->addWidget(spSkinButton9);
+
+    auto* content = new QVBoxLayout;
+    content->setContentsMargins(24, 24, 17, 15);
+    content->setSpacing(0);
+    content->addLayout(top);
+    content->addSpacing(15);
+    content->addWidget(panel, 1);
+    content->addWidget(ProgressBar1);
+    content->addSpacing(18);
+    content->addLayout(bottom);
+
+    auto* status = new QHBoxLayout;
+    status->setSpacing(0);
+    status->addWidget(BTips, 1);
+    status->addWidget(ProblemsButton);
+
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(0);
+    window->addLayout(content, 1);
+    window->addLayout(status);
 
     connect(spSkinButton1, &QPushButton::clicked, this, &TForm1::spSkinButton1Click);
     connect(spSkinButton2, &QPushButton::clicked, this, &TForm1::spSkinButton2Click);
@@ -243,9 +304,25 @@ void TForm1::CreateControls()
     connect(spSkinButton5, &QPushButton::clicked, this, &TForm1::spSkinButton5Click);
     connect(spSkinButton8, &QPushButton::clicked, this, &TForm1::spSkinButton8Click);
     connect(spSkinButton9, &QPushButton::clicked, this, &TForm1::spSkinButton9Click);
+    connect(AddFolderButton, &QPushButton::clicked, this, &TForm1::AddFolderClick);
+    connect(OutputFolderButton, &QPushButton::clicked, this, &TForm1::spSkinButton4Click);
+    connect(ProblemsButton, &QPushButton::clicked, this, &TForm1::ShowProblemsView);
+}
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+void TForm1::CreateShortcuts()
+{
+    const auto shortcut = [this](const QKeySequence& keys, void (TForm1::*action)()) {
+        auto* s = new QShortcut(keys, this);
+        connect(s, &QShortcut::activated, this, action);
+    };
+    shortcut(QKeySequence::Open, &TForm1::spSkinButton1Click);
+    shortcut(QKeySequence::Delete, &TForm1::spSkinButton2Click);
+    shortcut(QKeySequence::SelectAll, &TForm1::SelectAll);
+}
+
+void TForm1::SelectAll()
+{
+    LvFiles->selectAll();
 }
 
 void TForm1::FormCreate()
@@ -253,19 +330,46 @@ void TForm1::FormCreate()
     openDialogFilter_ = OpenDialogFilter();
     openDialogFirstFilter_ = openDialogFilter_.section(QStringLiteral(";;"), 0, 0);
 
-    setWindowTitle(QStringLiteral(" Kelvaro V2.0"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Kelvaro V2.0"));
+    // The title alone: set as the application's display name it would be added to every
+    // dialog's title too.
+    setWindowTitle(tr(" Kelvaro V2.0"));
 
-    ComboBox1->addItem(QStringLiteral("  WMA  (*.wma)"));
-    ComboBox1->addItem(QStringLiteral("  WAV  (*.wav)"));
+    ComboBox1->addItem(tr("  WMA  (*.wma)"));
+    ComboBox1->addItem(tr("  WAV  (*.wav)"));
     ComboBox1->setCurrentIndex(0);
+    SizeAtLeast(ComboBox1, 193, 21);
 
-    OutputFolder_.clear();
     spSkinButton8->setEnabled(false);
+    SetOutputFolder(FromNative(DefaultOutputFolder(folders_)));
 
-    OutputFolder_ = FromNative(DefaultOutputFolder(folders_));
+    // The specified size is where the window starts and the least it takes, unless a larger
+    // font needs more.
+    const QSize size = FittingSize(this, QSize(610, 413));
+    setMinimumSize(size);
+    resize(size);
+    // Places the controls now, not only once the window is shown.
+    layout()->activate();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     ReadWindowSettings();
+}
+
+void TForm1::SetOutputFolder(const QString& folder)
+{
+    OutputFolder_ = folder;
+    const QString shown = folder.isEmpty() ? tr("(none: choose one in Settings)") : folder;
+    // Cut in the middle, where a path says least, to what the button shows inside its margins.
+    const int margins = 2 * OutputFolderButton->style()->pixelMetric(QStyle::PM_ButtonMargin) + 8;
+    OutputFolderButton->setText(OutputFolderButton->fontMetrics().elidedText(
+        tr("To: %1").arg(shown), Qt::ElideMiddle,
+        std::max(40, OutputFolderButton->width() - margins)));
+    OutputFolderButton->setToolTip(tr("Converted files go to %1. Click to change.").arg(shown));
+}
+
+void TForm1::SetFilesAtOnce(int files)
+{
+    filesAtOnce_ = std::clamp(files, 1, std::max(1, QThread::idealThreadCount()));
 }
 
 void TForm1::ReadWindowSettings()
@@ -275,13 +379,21 @@ void TForm1::ReadWindowSettings()
     if (format == "1")
         ComboBox1->setCurrentIndex(1);
     LastOpenFolder_ = FromNative(ini.ReadString(kWindowSection, "LastOpenFolder", ""));
+    SetFilesAtOnce(QString::fromStdString(ini.ReadString(kWindowSection, "FilesAtOnce", "1")).toInt());
 
-    // Where the user last left the window, if that is still on a screen; centred otherwise.
+    // Where and how large the user last left the window, if that is still on a screen.
     bool leftOk = false;
     bool topOk = false;
     const QPoint place(
         QString::fromStdString(ini.ReadString(kWindowSection, "Left", "")).toInt(&leftOk),
         QString::fromStdString(ini.ReadString(kWindowSection, "Top", "")).toInt(&topOk));
+    bool widthOk = false;
+    bool heightOk = false;
+    const QSize stored(
+        QString::fromStdString(ini.ReadString(kWindowSection, "Width", "")).toInt(&widthOk),
+        QString::fromStdString(ini.ReadString(kWindowSection, "Height", "")).toInt(&heightOk));
+    if (widthOk && heightOk)
+        resize(stored.expandedTo(minimumSize()));
     if (!leftOk || !topOk)
         return;
     for (const QScreen* screen : QGuiApplication::screens()) {
@@ -300,13 +412,34 @@ void TForm1::WriteWindowSettings() const
     TIniFile ini(folders_.WindowIniFile());
     ini.WriteString(kWindowSection, "Format", std::to_string(ComboBox1->currentIndex()));
     ini.WriteString(kWindowSection, "LastOpenFolder", Native(LastOpenFolder_));
+    ini.WriteString(kWindowSection, "FilesAtOnce", std::to_string(filesAtOnce_));
     ini.WriteString(kWindowSection, "Left", std::to_string(pos().x()));
     ini.WriteString(kWindowSection, "Top", std::to_string(pos().y()));
+    ini.WriteString(kWindowSection, "Width", std::to_string(width()));
+    ini.WriteString(kWindowSection, "Height", std::to_string(height()));
+}
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FitColumns();
+    SetOutputFolder(OutputFolder_);
+}
+
+void TForm1::FitColumns()
+{
+    // At the specified width the columns have their specified widths; what the window has
+    // beyond goes to the two columns whose texts are long, in their proportion.
+    constexpr int kNameWidth = 150;
+    constexpr int kPathWidth = 180;
+    const int extra = std::max(0, width() - 610);
+    LvFiles->setColumnWidth(fcName, kNameWidth + extra * kNameWidth / (kNameWidth + kPathWidth));
+    LvFiles->setColumnWidth(fcPath, kPathWidth + extra * kPathWidth / (kNameWidth + kPathWidth));
 }
 
 void TForm1::spSkinButton1Click()
 {
-    if (adding_)
+    if (adding_ || !spSkinButton1->isEnabled())
         return;
     const QStringList files = services_.GetOpenFileNames(this, LastOpenFolder_, openDialogFilter_,
                                                          openDialogFirstFilter_);
@@ -316,22 +449,35 @@ void TForm1::spSkinButton1Click()
     AddFiles(files);
 }
 
+void TForm1::AddFolderClick()
+{
+    if (adding_ || !AddFolderButton->isEnabled())
+        return;
+    if (const auto folder = services_.BrowseForFolder(this, LastOpenFolder_)) {
+        LastOpenFolder_ = *folder + (folder->endsWith('/') ? QString() : QStringLiteral("/"));
+        AddFiles({*folder});
+    }
+}
+
 void TForm1::AddFiles(const QStringList& files)
 {
     if (adding_ || !spSkinButton1->isEnabled())
         return;
     adding_ = true;
+    const TFolderScan scan = ScanFolders(files, AudioFileExtensions());
     QElapsedTimer sinceEvents;
     sinceEvents.start();
-    for (const QString& file : ExpandFolders(files)) {
+    for (const QString& file : scan.files) {
         const int64_t size = GetFileSize(Native(file));
         // The whole row at once: one change of the list per file.
-        new QTreeWidgetItem(
+        auto* item = new QTreeWidgetItem(
             LvFiles,
             QStringList{NamePart(file),
                         QString::fromStdString(FormatSizeText(size, TSizeTextVariant::Add)),
                         QString(), file});
-        BTips->setText(QStringLiteral("     ") + file);
+        item->setToolTip(fcName, file);
+        item->setToolTip(fcPath, file);
+        BTips->SetText(QStringLiteral("     ") + file);
         // Pending events run between files so that the window keeps answering, but not after
         // every file: each turn lays the whole list out again, and with thousands of rows
         // that would cost far more than the adding itself.
@@ -340,13 +486,24 @@ void TForm1::AddFiles(const QStringList& files)
             sinceEvents.restart();
         }
     }
-    BTips->setText(QStringLiteral("      Done"));
+    const int added = static_cast<int>(scan.files.size());
+    QString text = QStringLiteral("      ") +
+                   (added == 1 ? tr("1 file added") : tr("%1 files added").arg(added));
+    if (const int skipped = scan.SkippedCount(); skipped > 0) {
+        QStringList kinds;
+        for (auto it = scan.skipped.cbegin(); it != scan.skipped.cend(); ++it)
+            kinds << (it.key().isEmpty() ? tr("no extension") : QStringLiteral(".") + it.key());
+        text += tr(", %1 skipped: not a kind of file Kelvaro reads (%2)")
+                    .arg(skipped)
+                    .arg(kinds.join(QStringLiteral(", ")));
+    }
+    BTips->SetText(text);
     adding_ = false;
 }
 
 void TForm1::spSkinButton2Click()
 {
-    if (adding_ || LvFiles->selectedItems().isEmpty())
+    if (adding_ || !spSkinButton2->isEnabled() || LvFiles->selectedItems().isEmpty())
         return;
     LvFiles->setUpdatesEnabled(false);
     for (int row = LvFiles->topLevelItemCount() - 1; row >= 0; --row) {
@@ -361,11 +518,14 @@ void TForm1::spSkinButton3Click()
     if (adding_)
         return;
     LvFiles->clear();
+    // What the status line and the Problems view said was about rows that are gone.
+    SetStatus(QString());
+    ClearProblems();
 }
 
 void TForm1::spSkinButton4Click()
 {
-    if (settingsDialog_)
+    if (settingsDialog_ && spSkinButton4->isEnabled())
         settingsDialog_->exec();
 }
 
@@ -377,7 +537,7 @@ void TForm1::spSkinButton5Click()
 void TForm1::OpenDocument(const QString& path)
 {
     if (!services_.OpenDocument(this, path))
-        services_.ShowError(this, QStringLiteral("Cannot open %1").arg(path));
+        services_.ShowError(this, tr("Cannot open %1").arg(path));
 }
 
 void TForm1::spSkinButton8Click()
@@ -389,17 +549,26 @@ void TForm1::spSkinButton8Click()
     LumoAVC_.Clear();
     EndBusyGauge();
     SetConverting(false);
-    BTips->setText(QStringLiteral("    Done"));
+    SetStatus(QStringLiteral("    ") + tr("Done"));
 }
 
 void TForm1::spSkinButton9Click()
 {
-    if (adding_ || feed_ || LvFiles->topLevelItemCount() == 0 || OutputFolder_.isEmpty())
+    if (adding_ || feed_ || !spSkinButton9->isEnabled())
         return;
+    if (LvFiles->topLevelItemCount() == 0) {
+        SetStatus(QStringLiteral("    ") + tr("Add the files to convert first"));
+        return;
+    }
+    if (OutputFolder_.isEmpty()) {
+        SetStatus(QStringLiteral("    ") + tr("Choose an output folder in Settings first"));
+        return;
+    }
+    SetOutputFolder(ExpandHome(OutputFolder_));
     if (!QFileInfo(OutputFolder_).isDir() && ::mkdir(Native(OutputFolder_).c_str(), 0777) != 0) {
         const int error = errno;
         services_.ShowError(this,
-                            QStringLiteral("Cannot create the output folder %1: %2")
+                            tr("Cannot create the output folder %1: %2")
                                 .arg(OutputFolder_, QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
@@ -410,25 +579,27 @@ void TForm1::spSkinButton9Click()
     // Every job of the earlier run has ended: what they still have queued is stale.
     ++runId_;
     stopped_ = false;
-    problems_.clear();
+    ClearProblems();
     rejectedCount_ = 0;
     refusedCount_ = 0;
     failedCount_ = 0;
     stoppedCount_ = 0;
     convertedCount_ = 0;
+    warnedCount_ = 0;
     jobRows_.clear();
-    BTips->setToolTip(QString());
+    runningRow_ = nullptr;
     for (int row = 0; row < LvFiles->topLevelItemCount(); ++row) {
         LvFiles->topLevelItem(row)->setText(fcStats, QString());
         LvFiles->topLevelItem(row)->setToolTip(fcStats, QString());
     }
 
     SetConverting(true);
-    BTips->setText(QStringLiteral("    Please Wait......"));
+    SetStatus(QStringLiteral("    ") + tr("Please Wait......"));
+    runClock_.start();
     feed_ = std::make_unique<TFeed>();
     feed_->format = ComboBox1->currentIndex() == 0 ? TTargetFormat::Wma : TTargetFormat::Wav;
     feed_->folder = FolderWithSeparator(Native(OutputFolder_));
-    OutputFolder_ = FromNative(feed_->folder);
+    SetOutputFolder(FromNative(feed_->folder));
     for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
         feed_->inputs.push_back(Native(LvFiles->topLevelItem(row)->text(fcPath)));
 
@@ -441,7 +612,7 @@ void TForm1::spSkinButton9Click()
         EndRunWithoutJobs();
         return;
     }
-    LumoAVC_.BeginRun(1);
+    LumoAVC_.BeginRun(filesAtOnce_);
     FeedJobs();
 }
 
@@ -472,14 +643,16 @@ void TForm1::FeedJobs()
 void TForm1::FeedRow(int row)
 {
     const std::string& input = feed_->inputs[static_cast<size_t>(row)];
-    const std::string output = OutputFileName(feed_->folder, input, TargetExtension(feed_->format));
+    const std::string output =
+        OutputFileName(feed_->folder, input, TargetExtension(feed_->format));
     // One file's trouble must not end the others' run, and is told like any other.
     try {
         if (const std::string conflict = feed_->claims.Claim(input, output); !conflict.empty()) {
             RefuseRow(row, QString::fromStdString(conflict), refusedCount_);
             return;
         }
-        const int32_t index = LumoAVC_.AddJob(input, ConversionSetUp(input, feed_->format, output));
+        const int32_t index =
+            LumoAVC_.AddJob(input, ConversionSetUp(input, feed_->format, output));
         if (index < 0) {
             RefuseRow(row, QString::fromStdString(LumoAVC_.LastError()), rejectedCount_);
             return;
@@ -492,7 +665,7 @@ void TForm1::FeedRow(int row)
     } catch (const std::exception& error) {
         RefuseRow(row, QString::fromStdString(error.what()), rejectedCount_);
     } catch (...) {
-        RefuseRow(row, QStringLiteral("An unknown failure while adding the file"), rejectedCount_);
+        RefuseRow(row, tr("An unknown failure while adding the file"), rejectedCount_);
     }
 }
 
@@ -500,16 +673,15 @@ void TForm1::RefuseRow(int row, const QString& reason, int& counter)
 {
     ++counter;
     QTreeWidgetItem* item = LvFiles->topLevelItem(row);
-    problems_.emplace_back(item->text(fcPath), reason);
-    item->setText(fcStats, QStringLiteral("x"));
+    AddProblem(item->text(fcPath), reason);
+    item->setText(fcStats, tr("refused"));
     item->setToolTip(fcStats, reason);
 }
 
 void TForm1::EndRunWithoutJobs()
 {
     spSkinButton8Click();
-    BTips->setText(BTips->text() + ' ' + ProblemSummary());
-    ShowProblems();
+    SetStatus(BTips->text() + ' ' + ProblemSummary());
 }
 
 QTreeWidgetItem* TForm1::RowOfJob(int32_t index) const
@@ -530,8 +702,8 @@ void TForm1::EndBusyGauge()
 
 void TForm1::SetConverting(bool converting)
 {
-    for (QPushButton* button :
-         {spSkinButton1, spSkinButton2, spSkinButton3, spSkinButton4, spSkinButton9})
+    for (QPushButton* button : {spSkinButton1, spSkinButton2, spSkinButton3, spSkinButton4,
+                                spSkinButton9, AddFolderButton, OutputFolderButton})
         button->setEnabled(!converting);
     spSkinButton8->setEnabled(converting);
 }
@@ -559,14 +731,17 @@ void TForm1::LumoAVCTerminate(int32_t AIndex, bool AFinished)
         const uint64_t run = runId_.load();
         QString error;
         bool openFailed = false;
-        if (AIndex >= 0 && !AFinished) {
-            // Read here, on the job's own thread, while the job is certain to exist.
-            try {
+        // Read here, on the job's own thread, while the job is certain to exist.
+        try {
+            if (AIndex >= 0 && !AFinished) {
                 error = QString::fromStdString(LumoAVC_.JobError(AIndex));
                 openFailed = LumoAVC_.JobFailedToOpen(AIndex);
-            } catch (const std::exception&) {
-                // Without its reason the row still shows "x".
+            } else if (AIndex >= 0) {
+                // A finished job's warning: what it converted is not all the input held.
+                error = QString::fromStdString(LumoAVC_.JobWarning(AIndex));
             }
+        } catch (const std::exception&) {
+            // Without its reason the row still shows how it ended.
         }
         QMetaObject::invokeMethod(
             this,
@@ -589,8 +764,10 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
         return;
     QString stats;
     if (totalDuration > 0) {
-        // 64 bits: past about six hours the product overflows 32.
-        stats = QString::number(int64_t{durationTime} * 100 / totalDuration) + '%';
+        // 64 bits: past about six hours the product overflows 32. A length the input
+        // announced too short must not make more than all of it.
+        stats = QString::number(std::min<int64_t>(int64_t{durationTime} * 100 / totalDuration, 100)) +
+                '%';
         ProgressBar1->setRange(0, totalDuration);
         ProgressBar1->setValue(std::clamp(durationTime, 0, totalDuration));
     } else {
@@ -599,14 +776,17 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
         ProgressBar1->setRange(0, 0);
     }
     item->setText(fcStats, stats);
-    QString tips = QStringLiteral("   File: ") +
-                   QString::number(LvFiles->indexOfTopLevelItem(item) + 1) +
-                   QStringLiteral(" of ") + QString::number(LvFiles->topLevelItemCount()) +
-                   QStringLiteral("         Completed: ") + stats + QStringLiteral("      ") +
-                   item->text(fcName);
+    if (item != runningRow_) {
+        runningRow_ = item;
+        LvFiles->scrollToItem(item);
+    }
+    QString tips = tr("   File: %1 of %2         Completed: %3      %4")
+                       .arg(LvFiles->indexOfTopLevelItem(item) + 1)
+                       .arg(LvFiles->topLevelItemCount())
+                       .arg(stats, item->text(fcName));
     if (totalDuration <= 0)
-        tips += QStringLiteral("   (length unknown)");
-    BTips->setText(tips);
+        tips += tr("   (length unknown)");
+    SetStatus(tips);
 }
 
 void TForm1::ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed)
@@ -618,8 +798,8 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error,
             return;
         EndBusyGauge();
         SetConverting(false);
-        BTips->setText(QStringLiteral("   Done ") + ProblemSummary());
-        ShowProblems();
+        SetStatus(QStringLiteral("   ") + tr("Done") + ' ' + ProblemSummary());
+        NotifyRunEnd();
         // An empty folder would only say again that nothing was converted.
         if (convertedCount_ > 0)
             OpenDocument(OutputFolder_);
@@ -631,57 +811,102 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error,
     EndBusyGauge();
     if (finished) {
         ++convertedCount_;
-        item->setText(fcStats, QStringLiteral("100%"));
         ProgressBar1->setValue(ProgressBar1->maximum());
+        if (error.isEmpty()) {
+            item->setText(fcStats, QStringLiteral("100%"));
+            return;
+        }
+        ++warnedCount_;
+        item->setText(fcStats, tr("done, warning"));
+        item->setToolTip(fcStats, error);
+        AddProblem(item->text(fcPath), tr("warning: %1").arg(error));
         return;
     }
     if (stopped_ && error.isEmpty()) {
         // Its file is valid but shorter than its input: not a done file.
         ++stoppedCount_;
-        item->setText(fcStats, QStringLiteral("Stopped"));
-        item->setToolTip(fcStats, QStringLiteral("Stopped before the end of the file"));
-        BTips->setText(QStringLiteral("    Done ") + ProblemSummary());
+        item->setText(fcStats, tr("stopped"));
+        item->setToolTip(fcStats, tr("Stopped before the end of the file"));
+        SetStatus(QStringLiteral("    ") + tr("Done") + ' ' + ProblemSummary());
         return;
     }
-    item->setText(fcStats, QStringLiteral("x"));
-    const QString reason =
-        error.isEmpty() ? QStringLiteral("The conversion did not finish") : error;
+    const QString reason = error.isEmpty() ? tr("The conversion did not finish") : error;
     ++(openFailed ? rejectedCount_ : failedCount_);
-    problems_.emplace_back(item->text(fcPath), reason);
+    item->setText(fcStats, openFailed ? tr("refused") : tr("failed"));
     item->setToolTip(fcStats, reason);
-    if (stopped_) {
-        BTips->setText(QStringLiteral("    Done ") + ProblemSummary());
-        ShowProblems();
-    }
+    AddProblem(item->text(fcPath), reason);
+    if (stopped_)
+        SetStatus(QStringLiteral("    ") + tr("Done") + ' ' + ProblemSummary());
+}
+
+void TForm1::AddProblem(const QString& file, const QString& reason)
+{
+    problems_.emplace_back(file, reason);
+    ProblemsButton->setText(tr("&Problems (%1)").arg(problems_.size()));
+    ProblemsButton->setFixedWidth(ProblemsButton->sizeHint().width());
+    ProblemsButton->show();
+    if (problemsDialog_)
+        problemsDialog_->SetProblems(problems_);
+}
+
+void TForm1::ClearProblems()
+{
+    problems_.clear();
+    ProblemsButton->hide();
+    if (problemsDialog_)
+        problemsDialog_->SetProblems(problems_);
+}
+
+void TForm1::ShowProblemsView()
+{
+    if (!problemsDialog_)
+        problemsDialog_ = new TProblemsDialog(this);
+    problemsDialog_->SetProblems(problems_);
+    problemsDialog_->show();
+    problemsDialog_->raise();
+    problemsDialog_->activateWindow();
 }
 
 QString TForm1::ProblemSummary() const
 {
     const int count = rejectedCount_ + refusedCount_ + failedCount_ + stoppedCount_;
-    if (count == 0)
-        return QString();
     QStringList parts;
     if (rejectedCount_ > 0)
-        parts << QStringLiteral("%1 could not be opened").arg(rejectedCount_);
+        parts << tr("%1 could not be opened").arg(rejectedCount_);
     if (refusedCount_ > 0)
-        parts << QStringLiteral("%1 would overwrite another file").arg(refusedCount_);
+        parts << tr("%1 would overwrite another file").arg(refusedCount_);
     if (failedCount_ > 0)
-        parts << QStringLiteral("%1 failed").arg(failedCount_);
+        parts << tr("%1 failed").arg(failedCount_);
     if (stoppedCount_ > 0)
-        parts << QStringLiteral("%1 stopped").arg(stoppedCount_);
-    return QStringLiteral("- %1 %2 not converted (%3%4)")
-        .arg(count)
-        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-        .arg(parts.join(QStringLiteral(", ")))
-        .arg(problems_.empty() ? QString() : QStringLiteral("; point here for the reasons"));
+        parts << tr("%1 stopped").arg(stoppedCount_);
+    QString warned;
+    if (warnedCount_ > 0)
+        warned = ' ' + (warnedCount_ == 1 ? tr("- 1 file done with a warning")
+                                           : tr("- %1 files done with a warning").arg(warnedCount_));
+    if (count == 0)
+        return warned.trimmed();
+    return (count == 1 ? tr("- 1 file not converted (%1)")
+                       : tr("- %1 files not converted (%2)").arg(count))
+               .arg(parts.join(QStringLiteral(", "))) +
+           warned;
 }
 
-void TForm1::ShowProblems()
+void TForm1::SetStatus(const QString& text)
 {
-    QStringList lines;
-    for (const auto& [file, reason] : problems_)
-        lines << file + QStringLiteral(": ") + reason;
-    BTips->setToolTip(lines.join('\n'));
+    BTips->SetText(text);
+}
+
+void TForm1::NotifyRunEnd()
+{
+    // Only when the user has turned to something else while a long run went on.
+    if (isActiveWindow() || runClock_.elapsed() < notifyAfter_.count())
+        return;
+    const int notConverted = rejectedCount_ + refusedCount_ + failedCount_ + stoppedCount_;
+    QString body = convertedCount_ == 1 ? tr("1 file converted")
+                                        : tr("%1 files converted").arg(convertedCount_);
+    if (notConverted > 0)
+        body += tr(", %1 not converted").arg(notConverted);
+    services_.ShowNotification(tr("Kelvaro: conversion finished"), body);
 }
 
 void TForm1::RemoveHandlers()

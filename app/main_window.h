@@ -6,12 +6,13 @@
 // LumoAVCTerminate, which the converter calls on the thread that runs a job. They only queue
 // their effects to the window, in the order the events were raised, and never wait for it.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,16 +24,17 @@
 #include "converter/conversion_rule.h"
 
 class QComboBox;
-class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace kelvaro::app {
 
+class TFileList;
 class TFset;
 class TPlatformServices;
+class TProblemsDialog;
+class TStatusLine;
 
 // Columns of LvFiles.
 enum TFileColumn { fcName, fcSize, fcStats, fcPath };
@@ -49,16 +51,28 @@ public:
     void SetSettingsDialog(TFset* dialog) { settingsDialog_ = dialog; }
 
     QString OutputFolder() const { return OutputFolder_; }
-    void SetOutputFolder(const QString& folder) { OutputFolder_ = folder; }
+    // Also shown in the window, under the list.
+    void SetOutputFolder(const QString& folder);
     const TAppFolders& Folders() const { return folders_; }
     QString LastOpenFolder() const { return LastOpenFolder_; }
+    // Files converted at once, 1 (as the window always did) up to one per core.
+    int FilesAtOnce() const { return filesAtOnce_; }
+    void SetFilesAtOnce(int files);
 
     // Appends one row per file, as Add does with the files of its dialog; a folder adds the
-    // audio files beneath it. Ignored while a run is active.
+    // audio files beneath it, and the status line says how many others it passed over.
+    // Ignored while a run is active.
     void AddFiles(const QStringList& files);
 
-    // The files of the last run that got no job or whose job failed, each with its reason.
+    // The problems of the last run, each file once with its reason: files that got no job,
+    // then jobs that failed, in the order they happened.
     const std::vector<std::pair<QString, QString>>& RunProblems() const { return problems_; }
+    // The Problems view, once it has been opened; nullptr before.
+    TProblemsDialog* ProblemsView() const { return problemsDialog_; }
+
+    // A run that took longer than this and ends while the window is not the active one is
+    // told by a desktop notification.
+    void SetNotifyAfter(std::chrono::milliseconds duration) { notifyAfter_ = duration; }
 
     // The converter's event handlers. Any thread; they queue their effects to the window.
     void LumoAVCProgress(int32_t AIndex, int32_t AFrameNumber, int32_t AFPS, int32_t ADurationTime,
@@ -73,9 +87,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
+    void CreateShortcuts();
     void FormCreate();
     void FormCloseQuery();
     void spSkinButton1Click();  // Add
@@ -85,13 +101,15 @@ private:
     void spSkinButton5Click();  // Help
     void spSkinButton8Click();  // Stop
     void spSkinButton9Click();  // Convert
+    void AddFolderClick();
+    void SelectAll();
 
     // Gives the rows their jobs a slice at a time, letting the window's events run between
     // slices while the first files already convert; tells the component when all are given.
     void FeedJobs();
     // One row: its job, or its refusal with the reason.
     void FeedRow(int row);
-    // A row that gets no job: it stays in the list, marked, with its reason.
+    // A row that gets no job: it stays in the list, marked "refused", with its reason.
     void RefuseRow(int row, const QString& reason, int& counter);
     // The run ended before any job could be given.
     void EndRunWithoutJobs();
@@ -101,16 +119,23 @@ private:
 
     // The effects of the converter's events, on the user-interface thread.
     void ShowProgress(int32_t index, int32_t durationTime, int32_t totalDuration);
-    // `openFailed`: the job failed opening its files, before converting anything.
+    // `error`: why it failed, or the warning of a finished job. `openFailed`: the job failed
+    // opening its files, before converting anything.
     void ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed);
     // Whether an effect queued during run `run` may still change the window.
     bool Accepts(uint64_t run) const { return !closed_ && run == runId_.load(); }
     // The row that shows job `index`; nullptr for none.
     QTreeWidgetItem* RowOfJob(int32_t index) const;
+    void AddProblem(const QString& file, const QString& reason);
+    void ClearProblems();
     QString ProblemSummary() const;
-    void ShowProblems();
+    void SetStatus(const QString& text);
+    void ShowProblemsView();
+    void NotifyRunEnd();
     // Opens the file or folder in its usual program, and says so when nothing could.
     void OpenDocument(const QString& path);
+    // The name and path columns share what the window has beyond its default width.
+    void FitColumns();
 
     void ReadWindowSettings();
     void WriteWindowSettings() const;
@@ -125,16 +150,21 @@ private:
     QPushButton* spSkinButton5 = nullptr;
     QPushButton* spSkinButton8 = nullptr;
     QPushButton* spSkinButton9 = nullptr;
-    QTreeWidget* LvFiles = nullptr;
+    QPushButton* AddFolderButton = nullptr;
+    QPushButton* OutputFolderButton = nullptr;
+    QPushButton* ProblemsButton = nullptr;
+    TFileList* LvFiles = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QComboBox* ComboBox1 = nullptr;
-    QLabel* BTips = nullptr;
+    TStatusLine* BTips = nullptr;
     TFset* settingsDialog_ = nullptr;
+    TProblemsDialog* problemsDialog_ = nullptr;
 
     QString OutputFolder_;
     QString LastOpenFolder_;
     QString openDialogFilter_;
     QString openDialogFirstFilter_;
+    int filesAtOnce_ = 1;
 
     // --- User-interface thread only.
     // Add lets the event loop run between files; a second Add, Convert, Remove or Clean must
@@ -145,14 +175,16 @@ private:
     // Set by Stop: jobs ending unfinished from then on were stopped, they did not fail, and
     // progress or the run's end delivered after it no longer changes the window.
     bool stopped_ = false;
-    // Files of this run that got no job, then jobs that failed, with the reasons.
     std::vector<std::pair<QString, QString>> problems_;
+    // Files that could not be opened (or whose libraries could not be loaded).
     int rejectedCount_ = 0;
     // Files whose output would have destroyed another file of the list.
     int refusedCount_ = 0;
     int failedCount_ = 0;
     int stoppedCount_ = 0;
     int convertedCount_ = 0;
+    // Converted, but not all the input held (it ended early, or met decoding errors).
+    int warnedCount_ = 0;
     // The rows Convert is still giving jobs; none once all have theirs (or on Stop).
     struct TFeed {
         std::vector<std::string> inputs;  // the rows' files, as Convert found them
@@ -165,6 +197,10 @@ private:
     std::unique_ptr<TFeed> feed_;
     // The row of each job of the run, by job index: rows refused a job have none.
     std::vector<int> jobRows_;
+    // The row whose progress was shown last, kept in view.
+    QTreeWidgetItem* runningRow_ = nullptr;
+    QElapsedTimer runClock_;
+    std::chrono::milliseconds notifyAfter_{10000};
 
     // Changes with every Convert, once the previous run's jobs are gone; read by the event
     // handlers on job threads, so that an effect of an earlier run never touches this one's
@@ -182,5 +218,7 @@ QString OpenDialogFilter();
 // The extensions ("wav", "mp3", ...) that the filter's audio entry lists; a dropped folder
 // adds the files with these.
 QStringList AudioFileExtensions();
+// `path` with a leading "~" turned into the home folder, as a shell would.
+QString ExpandHome(const QString& path);
 
 }  // namespace kelvaro::app

@@ -1,8 +1,10 @@
 #include "app/platform_services.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -15,9 +17,10 @@ QStringList TDesktopServices::GetOpenFileNames(QWidget* owner, const QString& in
     return QFileDialog::getOpenFileNames(owner, QString(), initialFolder, filter, &selected);
 }
 
-std::optional<QString> TDesktopServices::BrowseForFolder(QWidget* owner)
+std::optional<QString> TDesktopServices::BrowseForFolder(QWidget* owner,
+                                                         const QString& startFolder)
 {
-    const QString folder = QFileDialog::getExistingDirectory(owner, QString(), QString());
+    const QString folder = QFileDialog::getExistingDirectory(owner, QString(), startFolder);
     if (folder.isEmpty())
         return std::nullopt;
     return folder;
@@ -25,12 +28,30 @@ std::optional<QString> TDesktopServices::BrowseForFolder(QWidget* owner)
 
 void TDesktopServices::ShowError(QWidget* owner, const QString& text)
 {
-    QMessageBox::critical(owner, QGuiApplication::applicationDisplayName(), text);
+    // The program's own title, as its main window shows it (in the desktop's language).
+    const QString title = owner ? owner->window()->windowTitle().trimmed() : QString();
+    QMessageBox::critical(owner, title, text);
 }
 
 bool TDesktopServices::OpenDocument(QWidget*, const QString& path)
 {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void TDesktopServices::ShowNotification(const QString& summary, const QString& body)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("kelvaro")}};
+    call << QStringLiteral("Kelvaro") << 0u << QStringLiteral("kelvaro") << summary << body
+         << QStringList() << hints << -1;
+    // Nobody waits for the answer: a desktop without a notification service costs nothing.
+    bus.asyncCall(call);
 }
 
 }  // namespace kelvaro::app

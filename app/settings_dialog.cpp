@@ -1,17 +1,22 @@
 #include "app/settings_dialog.h"
 
-#include <QFont>
-#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "app/native_path.h"
 #include "app/platform_services.h"
+#include "app/widget_size.h"
 #include "converter/app_folders.h"
 
 namespace kelvaro::app {
@@ -20,53 +25,109 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
     : QDialog(&form), form_(form), services_(services)
 {
     setObjectName(QStringLiteral("Fset"));
-    setWindowTitle(QStringLiteral(" Settings"));
+    setWindowTitle(tr(" Settings"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(321, 247);
+
+    const auto button = [](QWidget* parent, const char* name, const QString& text,
+                           const QString& tip, int width, int height) {
+        auto* b = new QPushButton(text, parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        SizeAtLeast(b, width, height);
+        return b;
+    };
 
     spSkinPageControl1 = new QTabWidget(this);
     spSkinPageControl1->setObjectName(QStringLiteral("spSkinPageControl1"));
-    spSkinPageControl1->setGeometry(16, 16, 289, 177);
     auto* page = new QWidget(spSkinPageControl1);
     page->setObjectName(QStringLiteral("spSkinTabSheet1"));
-    spSkinPageControl1->addTab(page, QStringLiteral("Output Path"));
+    spSkinPageControl1->addTab(page, tr("Output Path"));
 
-    auto* label = new QLabel(QStringLiteral("Please click button to change path"), page);
+    auto* label = new QLabel(tr("Please click button to change path"), page);
     label->setObjectName(QStringLiteral("spSkinStdLabel1"));
-    label->move(16, 24);
-    // The layout was drawn for a narrower font than most desktops use: the text must end
-    // before Browse begins.
-    constexpr int kLabelRoom = 208 - 16 - 4;
-    QFont font = label->font();
-    while (QFontMetrics(font).horizontalAdvance(label->text()) > kLabelRoom &&
-           font.pointSizeF() > 6.0)
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    label->setFont(font);
-    label->adjustSize();
-
-    const auto button = [](QWidget* parent, const char* name, const char* text, int x, int y, int w,
-                           int h) {
-        auto* b = new QPushButton(QString::fromLatin1(text), parent);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, y, w, h);
-        b->setAutoDefault(false);
-        return b;
-    };
-    spSkinButton3 = button(page, "spSkinButton3", "Browse", 208, 24, 59, 21);
+    spSkinButton3 = button(page, "spSkinButton3", tr("&Browse"),
+                           tr("Pick the folder in a folder dialog"), 59, 21);
     spSkinEdit1 = new QLineEdit(page);
     spSkinEdit1->setObjectName(QStringLiteral("spSkinEdit1"));
-    spSkinEdit1->setGeometry(16, 56, 257, 20);
-    spSkinButton4 = button(page, "spSkinButton4", "Save as default", 16, 112, 113, 25);
-    spSkinButton1 = button(this, "spSkinButton1", "OK", 144, 208, 75, 25);
-    spSkinButton2 = button(this, "spSkinButton2", "Cancel", 232, 208, 75, 25);
+    spSkinEdit1->setToolTip(tr("The folder that receives the converted files; ~ is your home"));
+    spSkinEdit1->setMinimumWidth(257);
+    spSkinEdit1->setFixedHeight(FieldHeight(spSkinEdit1, 20));
+    spSkinButton4 = button(page, "spSkinButton4", tr("&Save as default"),
+                           tr("Use this folder also the next time Kelvaro starts"), 113, 25);
+    SavedLabel = new QLabel(page);
+    SavedLabel->setObjectName(QStringLiteral("SavedLabel"));
+
+    // The label wraps rather than run under Browse or shrink its font.
+    label->setWordWrap(true);
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(16, 24, 12, 12);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(0);
+    grid->addWidget(label, 0, 0, Qt::AlignTop);
+    grid->addWidget(spSkinButton3, 0, 1, Qt::AlignTop);
+    grid->setRowMinimumHeight(1, 8);
+    // Browse ends 6 before the edit does.
+    grid->setColumnMinimumWidth(2, 6 - grid->horizontalSpacing());
+    grid->addWidget(spSkinEdit1, 2, 0, 1, 3);
+    grid->setRowMinimumHeight(3, 12);
+    grid->setRowStretch(3, 1);
+    auto* saveRow = new QHBoxLayout;
+    saveRow->addWidget(spSkinButton4);
+    saveRow->addWidget(SavedLabel, 1);
+    grid->addLayout(saveRow, 4, 0, 1, 3);
+    grid->setRowStretch(5, 1);
+    grid->setColumnStretch(0, 1);
+
+    auto* conversion = new QWidget(spSkinPageControl1);
+    conversion->setObjectName(QStringLiteral("ConversionPage"));
+    spSkinPageControl1->addTab(conversion, tr("Conversion"));
+    FilesAtOnceBox = new QSpinBox(conversion);
+    FilesAtOnceBox->setObjectName(QStringLiteral("FilesAtOnceBox"));
+    FilesAtOnceBox->setRange(1, std::max(1, QThread::idealThreadCount()));
+    FilesAtOnceBox->setToolTip(tr("More than one uses more of the processor's cores"));
+    auto* filesLabel = new QLabel(tr("&Files converted at once:"), conversion);
+    filesLabel->setBuddy(FilesAtOnceBox);
+    auto* filesRow = new QHBoxLayout;
+    filesRow->addWidget(filesLabel);
+    filesRow->addWidget(FilesAtOnceBox);
+    filesRow->addStretch(1);
+    auto* conversionLayout = new QVBoxLayout(conversion);
+    conversionLayout->setContentsMargins(16, 24, 16, 16);
+    conversionLayout->addLayout(filesRow);
+    conversionLayout->addStretch(1);
+
+    spSkinButton1 = button(this, "spSkinButton1", tr("OK"), tr("Use this folder now"), 75, 25);
+    spSkinButton2 = button(this, "spSkinButton2", tr("Cancel"), tr("Change nothing"), 75, 25);
     spSkinButton1->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(13);
+    buttons->addStretch(1);
+    buttons->addWidget(spSkinButton1);
+    buttons->addWidget(spSkinButton2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 14, 14);
+    layout->setSpacing(15);
+    // The pages end 2 before the buttons do.
+    auto* pages = new QHBoxLayout;
+    pages->setContentsMargins(0, 0, 2, 0);
+    pages->addWidget(spSkinPageControl1);
+    layout->addLayout(pages, 1);
+    layout->addLayout(buttons);
 
     connect(spSkinButton1, &QPushButton::clicked, this, &TFset::spSkinButton1Click);
     connect(spSkinButton2, &QPushButton::clicked, this, &TFset::spSkinButton2Click);
     connect(spSkinButton3, &QPushButton::clicked, this, &TFset::spSkinButton3Click);
     connect(spSkinButton4, &QPushButton::clicked, this, &TFset::spSkinButton4Click);
+    connect(spSkinEdit1, &QLineEdit::textEdited, SavedLabel, &QLabel::clear);
 
+    const QSize size = FittingSize(this, QSize(321, 247));
+    setMinimumSize(size);
+    resize(size);
+    // Places the controls now, not only once the dialog is shown.
+    layout->activate();
     FormCreate();
 }
 
@@ -79,6 +140,8 @@ void TFset::FormCreate()
 
 void TFset::showEvent(QShowEvent* event)
 {
+    FilesAtOnceBox->setValue(form_.FilesAtOnce());
+    SavedLabel->clear();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
@@ -86,7 +149,9 @@ void TFset::showEvent(QShowEvent* event)
 
 void TFset::spSkinButton1Click()
 {
-    form_.SetOutputFolder(spSkinEdit1->text());
+    // As a shell would read it: "~/Music" is the Music folder at home.
+    form_.SetOutputFolder(ExpandHome(spSkinEdit1->text()));
+    form_.SetFilesAtOnce(FilesAtOnceBox->value());
     accept();
 }
 
@@ -97,7 +162,7 @@ void TFset::spSkinButton2Click()
 
 void TFset::spSkinButton3Click()
 {
-    if (const auto folder = services_.BrowseForFolder(this))
+    if (const auto folder = services_.BrowseForFolder(this, ExpandHome(spSkinEdit1->text())))
         spSkinEdit1->setText(*folder);
 }
 
@@ -107,9 +172,11 @@ void TFset::spSkinButton4Click()
     if (text.isEmpty())
         return;
     const TAppFolders& folders = form_.Folders();
-    if (!StoreDefaultOutputFolder(folders, Native(text)))
-        services_.ShowError(this, QStringLiteral("Unable to write to %1")
-                                      .arg(FromNative(folders.PathIniFile())));
+    if (!StoreDefaultOutputFolder(folders, Native(text))) {
+        services_.ShowError(this, tr("Unable to write to %1").arg(FromNative(folders.PathIniFile())));
+        return;
+    }
+    SavedLabel->setText(tr("Saved: used from the next start on"));
 }
 
 }  // namespace kelvaro::app

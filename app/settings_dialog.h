@@ -1,15 +1,17 @@
 #pragma once
 // The settings dialog (uset): the output folder for this session (OK) and the stored default
-// (Save as default). Created once after the main window and only ever hidden, so text left in
-// it when it was closed is there again the next time.
+// (Save as default), and how many files convert at once. Created once after the main window
+// and only ever hidden, so text left in it when it was closed is there again the next time.
 //
 // User-interface thread only.
 
 #include <QDialog>
 #include <QString>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace kelvaro::app {
@@ -47,6 +49,8 @@ private:
     QPushButton* spSkinButton3 = nullptr;
     QPushButton* spSkinButton4 = nullptr;
     QLineEdit* spSkinEdit1 = nullptr;
+    QLabel* SavedLabel = nullptr;
+    QSpinBox* FilesAtOnceBox = nullptr;
 };
 
 }  // namespace kelvaro::app

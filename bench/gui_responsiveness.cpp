@@ -35,7 +35,11 @@ public:
     {
         return files;
     }
-    std::optional<QString> BrowseForFolder(QWidget*) override { return std::nullopt; }
+    std::optional<QString> BrowseForFolder(QWidget*, const QString&) override
+    {
+        return std::nullopt;
+    }
+    void ShowNotification(const QString&, const QString&) override {}
     void ShowError(QWidget*, const QString& text) override
     {
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
