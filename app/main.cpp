@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
+#include "app/translations.h"
 
 int main(int argc, char* argv[])
 {
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvaro"));
+    kelvaro::app::InstallTranslations(application);
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
     // Lets the desktop match the windows with kelvaro.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("kelvaro"));

@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev qt6-tools-dev qt6-l10n-tools xvfb xauth dbus
 )
 
 missing=()
