@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QWindow>
@@ -56,6 +58,40 @@ TEST(RealWindow, ShowsCentredConvertsAndIsPhotographed)
     if (const QByteArray path = qgetenv("KELVARO_SCREENSHOT"); !path.isEmpty()) {
         EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
     }
+}
+
+TEST(RealWindow, At13PointsItGrowsSoThatNothingIsCut)
+{
+    ASSERT_NE(QGuiApplication::platformName(), "offscreen") << "meant for a real X server";
+    LoadMediaLibrariesForTest();
+    QFont font = QApplication::font();
+    font.setPointSize(13);
+    QApplication::setFont(font);
+    fixtures::TempDir root;
+    FakeServices services;
+    Window window(services, TestFolders(root));
+    window.Add(services, {QString::fromStdString(MakeTone(root, "a tone with a long name.wav", 0.5))});
+    window.form->show();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window.form->windowHandle() && window.form->windowHandle()->isExposed(); }));
+    Pump(std::chrono::milliseconds(200));
+    const QRect geometry = window.form->geometry();
+    EXPECT_GE(geometry.width(), 610);
+    for (QPushButton* button : window.form->findChildren<QPushButton*>()) {
+        if (button->window() != window.form.get() || !button->isVisible())
+            continue;
+        const QString text = QString(button->text()).remove('&');
+        EXPECT_LT(button->fontMetrics().horizontalAdvance(text), button->width())
+            << text.toStdString();
+    }
+    const QImage shot =
+        window.form->screen()
+            ->grabWindow(0, geometry.x(), geometry.y(), geometry.width(), geometry.height())
+            .toImage();
+    if (const QByteArray path = qgetenv("KELVARO_SCREENSHOT_LARGE"); !path.isEmpty()) {
+        EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
+    }
+    QApplication::setFont(QFont());
 }
 
 }  // namespace

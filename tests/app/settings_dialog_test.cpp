@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
@@ -45,23 +46,28 @@ TEST_F(SettingsDialogTest, HasItsControlsInPlace)
     app::TFset& dialog = *window.settings;
     EXPECT_EQ(dialog.windowTitle(), " Settings");
     EXPECT_EQ(dialog.size(), QSize(321, 247));
+    EXPECT_EQ(dialog.minimumSize(), QSize(321, 247));
     EXPECT_FALSE(dialog.isVisible());
+    // Shown without its modal loop, so that its layout places everything.
+    dialog.show();
+    QCoreApplication::processEvents();
     auto* pages = dialog.findChild<QTabWidget*>();
     ASSERT_NE(pages, nullptr);
     EXPECT_EQ(pages->geometry(), QRect(16, 16, 289, 177));
-    ASSERT_EQ(pages->count(), 1);
+    ASSERT_EQ(pages->count(), 2);
     EXPECT_EQ(pages->tabText(0), "Output Path");
-    const QLabel* label = dialog.findChild<QLabel*>();
+    EXPECT_EQ(pages->tabText(1), "Conversion");
+    const QLabel* label = dialog.findChild<QLabel*>("spSkinStdLabel1");
     EXPECT_EQ(label->text(), "Please click button to change path");
     EXPECT_EQ(label->pos(), QPoint(16, 24));
     EXPECT_LT(label->geometry().right(), 208) << "the text runs under Browse";
+    EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "the text is cut";
+    EXPECT_EQ(label->font(), dialog.font()) << "nor does it shrink its font";
     const struct {
         const char* name;
         const char* text;
         QRect geometry;
     } buttons[] = {
-        {"spSkinButton3", "Browse", {208, 24, 59, 21}},
-        {"spSkinButton4", "Save as default", {16, 112, 113, 25}},
         {"spSkinButton1", "OK", {144, 208, 75, 25}},
         {"spSkinButton2", "Cancel", {232, 208, 75, 25}},
     };
@@ -71,7 +77,21 @@ TEST_F(SettingsDialogTest, HasItsControlsInPlace)
         EXPECT_EQ(button->text(), expected.text);
         EXPECT_EQ(button->geometry(), expected.geometry);
     }
-    EXPECT_EQ(Edit(window)->geometry(), QRect(16, 56, 257, 20));
+    QPushButton* browse = Button(window, "spSkinButton3");
+    EXPECT_EQ(browse->text(), "&Browse");
+    EXPECT_EQ(browse->geometry().topLeft(), QPoint(208, 24));
+    EXPECT_EQ(browse->width(), 59);
+    EXPECT_GE(browse->height(), 21) << "as high as the style makes its buttons";
+    // Below the label, however many lines the desktop's font gives it.
+    EXPECT_EQ(Edit(window)->x(), 16);
+    EXPECT_EQ(Edit(window)->size(), QSize(257, 20));
+    EXPECT_GT(Edit(window)->y(), label->geometry().bottom());
+    QPushButton* save = Button(window, "spSkinButton4");
+    EXPECT_EQ(save->text(), "&Save as default");
+    EXPECT_EQ(save->x(), 16);
+    EXPECT_EQ(save->size(), QSize(113, 25));
+    EXPECT_GT(save->y(), Edit(window)->geometry().bottom());
+    dialog.hide();
 }
 
 TEST_F(SettingsDialogTest, FirstStartUsesTheDefaultFolder)

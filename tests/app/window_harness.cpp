@@ -18,8 +18,9 @@ QStringList FakeServices::GetOpenFileNames(QWidget*, const QString& initialFolde
     return std::exchange(nextFiles, {});
 }
 
-std::optional<QString> FakeServices::BrowseForFolder(QWidget*)
+std::optional<QString> FakeServices::BrowseForFolder(QWidget*, const QString& startFolder)
 {
+    lastBrowseStart = startFolder;
     return std::exchange(nextFolder, std::nullopt);
 }
 
@@ -32,6 +33,11 @@ bool FakeServices::OpenDocument(QWidget*, const QString& path)
 {
     opened << path;
     return openSucceeds;
+}
+
+void FakeServices::ShowNotification(const QString& summary, const QString& body)
+{
+    notifications << summary + QStringLiteral(": ") + body;
 }
 
 TAppFolders TestFolders(const fixtures::TempDir& root)

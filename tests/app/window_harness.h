@@ -42,9 +42,10 @@ class FakeServices final : public app::TPlatformServices {
 public:
     QStringList GetOpenFileNames(QWidget* owner, const QString& initialFolder,
                                  const QString& filter, const QString& selectedFilter) override;
-    std::optional<QString> BrowseForFolder(QWidget* owner) override;
+    std::optional<QString> BrowseForFolder(QWidget* owner, const QString& startFolder) override;
     void ShowError(QWidget* owner, const QString& text) override;
     bool OpenDocument(QWidget* owner, const QString& path) override;
+    void ShowNotification(const QString& summary, const QString& body) override;
 
     // What the next open dialog returns (empty: the user cancels).
     QStringList nextFiles;
@@ -59,6 +60,9 @@ public:
     QString lastSelectedFilter;
     QStringList errors;
     QStringList opened;
+    QString lastBrowseStart;
+    // "summary: body" of each notification.
+    QStringList notifications;
 };
 
 // Folders under one temporary directory: out/ (the default output folder, not created),
