@@ -30,7 +30,7 @@ struct TFileStatus {
     std::string Input;
     std::string Output;
     TFileState State = TFileState::Waiting;
-    std::string Reason;       // why it failed, or was skipped
+    std::string Reason;       // why it failed or was skipped; the warning of a file done with one
     bool OutputKept = false;  // stopped, and what it had converted kept the output's name
     int32_t PositionMs = 0;   // output position at the last report
     int32_t TotalMs = -1;     // expected length; -1 when unknown

@@ -320,7 +320,8 @@ std::string UsageText()
            "                        (from 24k; default 128k)\n"
            "      --rate=HZ         sample rate of the outputs\n"
            "      --channels=N      channels of the outputs (mixed down or up)\n"
-           "      --bits=16|24      WAV sample size (default 16)\n"
+           "      --bits=16|24      WAV sample size (default 16; the conversion itself\n"
+           "                        carries 16 bits of each sample)\n"
            "      --option=NAME=VALUE  an option of the media libraries for every output,\n"
            "                        such as --option packetsize=2048; refused when no part\n"
            "                        of the output takes it\n"
@@ -333,7 +334,8 @@ std::string UsageText()
            "What it says:\n"
            "  -q, --quiet           errors only: no progress, no summary\n"
            "      --summary=WHICH   short (the default): the counts, then the files that\n"
-           "                        failed or were stopped; full: every file\n"
+           "                        failed, were stopped or were done with a warning;\n"
+           "                        full: every file\n"
            "      --report=FILE     write a line per file to FILE, tab-separated: input,\n"
            "                        output, status, seconds of audio, seconds taken, reason\n"
            "      --log-level=LEVEL  media library messages shown: quiet, error (the\n"
@@ -346,9 +348,9 @@ std::string UsageText()
            "their own name only when complete, so an interrupted run never leaves a partial\n"
            "file in their place.\n"
            "\n"
-           "Exit status: 0 when every file was converted (or skipped), 1 when any failed,\n"
-           "2 for a bad command line, 128 + the signal when stopped: 130 for Ctrl-C\n"
-           "(SIGINT), 143 for SIGTERM, 129 for SIGHUP.\n";
+           "Exit status: 0 when every file was converted (or skipped), 1 when any failed\n"
+           "or was done with a warning, 2 for a bad command line, 128 + the signal when\n"
+           "stopped: 130 for Ctrl-C (SIGINT), 143 for SIGTERM, 129 for SIGHUP.\n";
 }
 
 std::string VersionText()

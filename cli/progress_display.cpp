@@ -117,6 +117,9 @@ std::string EndedLine(const TFileStatus& status)
     const std::string output = Printable(status.Output);
     switch (status.State) {
         case TFileState::Done:
+            if (!status.Reason.empty())
+                return "done     " + input + " -> " + output +
+                       " (warning: " + Printable(status.Reason) + ")";
             return "done     " + input + " -> " + output;
         case TFileState::Failed:
             return "failed   " + input + ": " + Printable(status.Reason);

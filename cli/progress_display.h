@@ -23,9 +23,9 @@ enum class TDisplayMode { Live, Lines, Quiet };
 // first report, which is when the line first appears.
 std::string ProgressLine(const TFileStatus& status, Clock::time_point now,
                          std::chrono::milliseconds reportInterval);
-// "done     song.mp3 -> /out/song.wma", "failed   song.mp3: reason", "skipped  song.mp3:
-// reason", "stopped  song.mp3 (no output kept)" or "stopped  song.mp3 -> /out/song.wma
-// (partial)".
+// "done     song.mp3 -> /out/song.wma" (with " (warning: ...)" for a file done with one),
+// "failed   song.mp3: reason", "skipped  song.mp3: reason", "stopped  song.mp3 (no output
+// kept)" or "stopped  song.mp3 -> /out/song.wma (partial)".
 std::string EndedLine(const TFileStatus& status);
 std::string LogLineText(const TLogLine& line);
 // "12/340 files, 1 failed, 0:42 left"; "12/340+ files" while the list is still read.

@@ -10,11 +10,12 @@
 namespace kelvaro::cli {
 namespace {
 
-const char* StatusWord(TFileState state)
+// A file done with a reason was done with a warning.
+const char* StatusWord(TFileState state, bool warning)
 {
     switch (state) {
         case TFileState::Done:
-            return "done";
+            return warning ? "warning" : "done";
         case TFileState::Skipped:
             return "skipped";
         case TFileState::Stopped:
@@ -57,14 +58,13 @@ std::string ReportLine(const TFileStatus& status, bool interrupted)
     double taken = 0;
     if (status.Started && status.EndTime > status.StartTime)
         taken = std::chrono::duration<double>(status.EndTime - status.StartTime).count();
-    std::string reason;
-    if (state == TFileState::Failed)
-        reason = FailureReason(status);
-    else if (state == TFileState::Skipped)
-        reason = status.Reason;
+    const std::string reason = state == TFileState::Failed    ? FailureReason(status)
+                               : state == TFileState::Stopped ? std::string()
+                                                              : status.Reason;
     return ReportField(status.Input) + "\t" + ReportField(status.Output) + "\t" +
-           StatusWord(state) + "\t" + Format("%.3f", status.PositionMs / 1000.0) + "\t" +
-           Format("%.3f", taken) + "\t" + ReportField(reason);
+           StatusWord(state, !status.Reason.empty()) + "\t" +
+           Format("%.3f", status.PositionMs / 1000.0) + "\t" + Format("%.3f", taken) + "\t" +
+           ReportField(reason);
 }
 
 TRunReport::TRunReport(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "w"))

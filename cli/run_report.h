@@ -19,8 +19,9 @@ inline constexpr char kReportHeader[] =
 // A field with its tabs, line breaks and backslashes written as \t, \n, \r and \\, so that
 // every file stays one line of six fields.
 std::string ReportField(std::string_view text);
-// input, output, status (done, failed, stopped or skipped), seconds of audio converted,
-// seconds the conversion took, reason; without the line break.
+// input, output, status (done, warning for a file done with one, failed, stopped or
+// skipped), seconds of audio converted, seconds the conversion took, reason (or warning);
+// without the line break.
 std::string ReportLine(const TFileStatus& status, bool interrupted);
 
 class TRunReport final {

@@ -22,10 +22,12 @@ TFileState FinalState(const TFileStatus& status, bool interrupted);
 // Why a file failed, with a reason also for a file that never got one.
 std::string FailureReason(const TFileStatus& status);
 
+// The counts, then the files that failed, were stopped or were done with a warning (every
+// file for a full summary). A file done with a reason was done with a warning.
 std::string SummaryText(const std::vector<TFileStatus>& files, bool interrupted,
                         TSummaryScope scope = TSummaryScope::Problems);
 // `interruptSignal`: the signal that stopped the run, 0 for none. Skipped files count as
-// converted.
+// converted; files done with a warning do not.
 int ExitStatus(const std::vector<TFileStatus>& files, int interruptSignal);
 
 }  // namespace kelvaro::cli

@@ -111,6 +111,15 @@ TEST(Summary, GivesTheCountsThenOnlyTheFilesThatFailedOrStopped)
               "  skipped  /music/song.mp3: its output exists\n");
     EXPECT_EQ(ExitStatus(files, 0), 1);
     EXPECT_EQ(ExitStatus({files[0], files[2]}, 0), 0) << "skipped counts as converted";
+    const TFileStatus warned = Status(TFileState::Done, "the input ended at 9.1 s of 30.0 s");
+    EXPECT_EQ(SummaryText({files[0], warned}, false),
+              "Summary: 2 files: 1 done, 1 done with a warning, 0 failed\n"
+              "  done     /music/song.mp3 -> /out/song.wma\n"
+              "           warning: the input ended at 9.1 s of 30.0 s\n");
+    EXPECT_EQ(ExitStatus({files[0], warned}, 0), 1) << "not a plain success";
+    EXPECT_EQ(ReportLine(warned, false),
+              "/music/song.mp3\t/out/song.wma\twarning\t0.000\t0.000\tthe input ended at 9.1 s "
+              "of 30.0 s");
     EXPECT_EQ(ExitStatus({files[0]}, SIGINT), 130);
     EXPECT_EQ(ExitStatus({files[0]}, SIGTERM), 143);
 
