@@ -34,6 +34,7 @@
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/size_text.h"
+#include "converter/audio_extensions.h"
 #include "converter/conversion_rule.h"
 #include "converter/duration_text.h"
 #include "converter/path_ini.h"
@@ -135,8 +136,8 @@ QString OpenDialogFilter()
 QStringList AudioFileExtensions()
 {
     QStringList extensions;
-    for (const QString& pattern : QString::fromLatin1(kOpenDialogFilter).split('|')[1].split(';'))
-        extensions << pattern.mid(2);
+    for (const std::string& extension : AudioExtensions())
+        extensions << QString::fromStdString(extension);
     return extensions;
 }
 
@@ -371,7 +372,7 @@ void TForm1::spSkinButton4Click()
 
 void TForm1::spSkinButton5Click()
 {
-    OpenDocument(FromNative(folders_.ProgramFolder) + QStringLiteral("help.htm"));
+    OpenDocument(FromNative(folders_.HelpFile));
 }
 
 void TForm1::OpenDocument(const QString& path)
@@ -433,7 +434,7 @@ void TForm1::spSkinButton9Click()
         feed_->inputs.push_back(Native(LvFiles->topLevelItem(row)->text(fcPath)));
 
     // Once for the whole list: libraries that cannot be loaded refuse every file alike.
-    if (!LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true)) {
+    if (!LumoAVC_.LoadLibraries(folders_.LibraryFolder, true)) {
         const QString reason = QString::fromStdString(LumoAVC_.LastError());
         for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
             RefuseRow(row, reason, rejectedCount_);
