@@ -215,7 +215,9 @@ void TProgressDisplay::Update(TBatchProgress& progress, const std::vector<TFileS
     for (const TLogLine& line : lines)
         std::fprintf(err_, "%s\n", LogLineText(line).c_str());
     for (const TFileStatus& status : ended) {
-        if (mode_ == TDisplayMode::Quiet && status.State != TFileState::Failed)
+        // A resumed batch skips most of its files: they are counted, not listed.
+        if (status.State == TFileState::Skipped ||
+            (mode_ == TDisplayMode::Quiet && status.State != TFileState::Failed))
             continue;
         std::fprintf(err_, "%s\n", EndedLine(status).c_str());
     }

@@ -2,7 +2,8 @@
 // Shows a batch on standard error from the main thread. On a terminal that can redraw: the
 // line of each ended file, and below them the converting files and a line of counts with
 // the time left, redrawn in place and cut to the terminal's width. Otherwise: the line of
-// each ended file. Quiet: the failures only. Library messages come in between.
+// each ended file. Quiet: the failures only. Skipped files are only counted. Library
+// messages come in between.
 
 #include <chrono>
 #include <cstdio>

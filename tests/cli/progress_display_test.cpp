@@ -245,7 +245,8 @@ TEST(ProgressDisplay, WithoutATerminalEndedFilesAndMessagesArePlainLines)
         progress.Log(1, llError, "decoding trouble");
         display.Update(progress, {}, true);
         progress.JobEnded(0, TFileState::Done, {});
-        display.Update(progress, {progress.File(0), Status(TFileState::Failed, "bad data")});
+        display.Update(progress, {progress.File(0), Status(TFileState::Skipped, "exists"),
+                                  Status(TFileState::Failed, "bad data")});
         display.Finish();
         EXPECT_EQ(Contents(err.get()),
                   std::string("b.mp3: decoding trouble\n") +
