@@ -38,12 +38,14 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
-// Runs the command line program with `arguments`, its output captured in `dir`.
+// Runs the command line program (or `program`) with `arguments`, its output captured in
+// `dir`.
 class Kelvaro {
 public:
     // `input`: the file standard input reads; none when empty.
     Kelvaro(const fixtures::TempDir& dir, std::vector<std::string> arguments,
-            std::vector<std::string> environment = {}, const std::string& input = {})
+            std::vector<std::string> environment = {}, const std::string& input = {},
+            const char* program = KELVARO_CLI)
         : outPath_(dir.File("stdout.txt")), errPath_(dir.File("stderr.txt"))
     {
         posix_spawn_file_actions_t actions;
@@ -54,7 +56,7 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        arguments.insert(arguments.begin(), KELVARO_CLI);
+        arguments.insert(arguments.begin(), program);
         std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
@@ -65,10 +67,9 @@ public:
         for (std::string& variable : environment)
             envp.push_back(variable.data());
         envp.push_back(nullptr);
-        const int error =
-            posix_spawn(&pid_, KELVARO_CLI, &actions, nullptr, argv.data(), envp.data());
+        const int error = posix_spawnp(&pid_, program, &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(error, 0) << "cannot start " << KELVARO_CLI;
+        EXPECT_EQ(error, 0) << "cannot start " << program;
     }
     ~Kelvaro()
     {
@@ -97,9 +98,10 @@ private:
 };
 
 Outcome RunKelvaro(const fixtures::TempDir& dir, std::vector<std::string> arguments,
-                   std::vector<std::string> environment = {}, const std::string& input = {})
+                   std::vector<std::string> environment = {}, const std::string& input = {},
+                   const char* program = KELVARO_CLI)
 {
-    return Kelvaro(dir, std::move(arguments), std::move(environment), input).Wait();
+    return Kelvaro(dir, std::move(arguments), std::move(environment), input, program).Wait();
 }
 
 bool Contains(const std::string& text, const std::string& part)
@@ -637,6 +639,54 @@ TEST_F(CommandLineRun, ProgressIsRedrawnOnlyOnATerminalThatCanAndNeverWiderThanI
     drawn = DrawnOnATerminal({"-o", Out(""), input}, "dumb", 30);
     EXPECT_FALSE(Contains(drawn, "\x1b")) << drawn;
     EXPECT_TRUE(Contains(drawn, "done     " + name)) << drawn;
+}
+
+// The recipe for several machines, with this machine as two: chunks of a NUL-separated list
+// run as separate programs, then one summary and one exit status from their reports.
+TEST_F(OddTree, AListSpreadOverWorkersInChunksGivesOneSummaryAndResumes)
+{
+    if (std::system("parallel --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU parallel is not installed";
+    const std::string broken = fixtures::MakeRawFile(dir_.File("music/broken.mp3"), "no audio");
+    std::string list;
+    for (const char* name : {"music/a b.wav", "music/sub dir/-lead.WAV", "music/broken.mp3",
+                             "music/-dashed/new\nline.wav", "music/sub dir/deep/ünï 日本.wav"})
+        list += dir_.File(name) + '\0';
+    std::ofstream(dir_.File("list0")) << list;
+    const std::vector<std::string> arguments = {"--hosts",
+                                                ":",
+                                                "--jobs-per-host",
+                                                "2",
+                                                "--chunk",
+                                                "2",
+                                                "--null",
+                                                "--kelvaro",
+                                                KELVARO_CLI,
+                                                "--output",
+                                                Out(""),
+                                                "--reports",
+                                                dir_.File("runs"),
+                                                dir_.File("list0"),
+                                                "--",
+                                                "-f",
+                                                "wav"};
+    Outcome outcome = RunKelvaro(dir_, arguments, {}, {}, KELVARO_PARALLEL);
+    EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 5 files: 4 done, 1 failed\n  failed   " + broken +
+                                        "\n           reason: " + broken + ": "))
+        << outcome.out << outcome.err;
+    const std::string below = dir_.File("music").substr(1);
+    EXPECT_NEAR(fixtures::Probe(Out(below + "/-dashed/new\nline.wav")).durationSeconds, 0.2, 0.05);
+    EXPECT_TRUE(fs::exists(Out(below + "/sub dir/deep/ünï 日本.wav")));
+    EXPECT_TRUE(fs::exists(dir_.File("runs/chunk-3.tsv"))) << "five files in chunks of two";
+    EXPECT_FALSE(fs::exists(dir_.File("runs/chunk-4.tsv")));
+    const std::string report = ReadFile(dir_.File("runs/report.tsv"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 6) << report;
+
+    outcome = RunKelvaro(dir_, arguments, {}, {}, KELVARO_PARALLEL);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 5 files: 0 done, 1 failed, 4 skipped\n"))
+        << outcome.out;
 }
 
 }  // namespace
