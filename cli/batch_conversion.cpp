@@ -86,6 +86,9 @@ std::string OptionRefusal(TOptionUse use, TTargetFormat format, const std::strin
     return {};
 }
 
+// One run of the command line, on the main thread: files are listed and given their jobs
+// while the converter works on the first ones; its handlers, on worker threads, only record
+// into `progress_`, which the main thread shows.
 class TBatch final {
 public:
     TBatch(const TCommandLine& command, const TConsole& console)
@@ -96,9 +99,17 @@ public:
     int Run(const std::function<int()>& interruptSignal);
 
 private:
+    // The output folder, the list, the report and the options: an exit status when one of
+    // them does not do.
+    std::optional<int> Prepare();
+    void ConnectHandlers();
+    // Lists and converts until every file has ended, or a signal came: that signal, or 0.
+    int Convert(const std::function<int()>& interruptSignal);
+    // The summary, the report's end and the exit status.
+    int Finish(int signal);
     bool LoadLibraries();
     std::string OutputOf(const TListedFile& file) const;
-    // Adds files of the list for a slice of time; false once the list has ended.
+    // Adds the files of the list that come within a slice of time.
     void ListFiles();
     void Add(const TListedFile& file);
     void ShowEnded(bool interrupted, bool last = false);
@@ -216,7 +227,7 @@ void TBatch::ShowEnded(bool interrupted, bool last)
     display_->Update(progress_, ended, last);
 }
 
-int TBatch::Run(const std::function<int()>& interruptSignal)
+std::optional<int> TBatch::Prepare()
 {
     if (!command_.OutputFolder.empty()) {
         std::error_code error;
@@ -236,20 +247,24 @@ int TBatch::Run(const std::function<int()>& interruptSignal)
         return kExitFailed;
     }
     // Options are checked before anything converts; that needs the libraries now.
-    if (!command_.OptionText.empty()) {
-        if (!LoadLibraries())
-            return kExitFailed;
-        for (const auto& [name, value] : SplitOptionText(command_.OptionText)) {
-            const std::string refusal =
-                OptionRefusal(ConversionOptionUse(command_.Format, command_.Settings, name, value),
-                              command_.Format, name + "=" + value);
-            if (!refusal.empty()) {
-                std::fprintf(console_.err, "kelvaro: %s\n", refusal.c_str());
-                return kExitUsage;
-            }
+    if (command_.OptionText.empty())
+        return std::nullopt;
+    if (!LoadLibraries())
+        return kExitFailed;
+    for (const auto& [name, value] : SplitOptionText(command_.OptionText)) {
+        const std::string refusal =
+            OptionRefusal(ConversionOptionUse(command_.Format, command_.Settings, name, value),
+                          command_.Format, name + "=" + value);
+        if (!refusal.empty()) {
+            std::fprintf(console_.err, "kelvaro: %s\n", refusal.c_str());
+            return kExitUsage;
         }
     }
+    return std::nullopt;
+}
 
+void TBatch::ConnectHandlers()
+{
     const TLogLevel shown = ComponentLevel(command_.LogLevel);
     LibraryWarningLevel = command_.LogLevel == TMessageLevel::Warning ? 0 : 1;
     converter_.SetLogLevel(shown);
@@ -284,13 +299,14 @@ int TBatch::Run(const std::function<int()>& interruptSignal)
             progress_.JobEnded(index, TFileState::Failed, "the conversion ended early");
         }
     });
+}
 
-    display_.emplace(console_.err, console_.mode, kReportInterval, console_.columns);
+int TBatch::Convert(const std::function<int()>& interruptSignal)
+{
     // Files named at once are known before any job may write over one of them.
     for (const std::string& file : command_.Files)
         claims_.AddInput(file);
     converter_.BeginRun(ParallelJobs(command_.Jobs));
-
     int signal = 0;
     bool listed = false;
     while ((signal = interruptSignal()) == 0) {
@@ -319,7 +335,11 @@ int TBatch::Run(const std::function<int()>& interruptSignal)
     converter_.Clear();
     ShowEnded(signal != 0, true);
     display_->Finish();
+    return signal;
+}
 
+int TBatch::Finish(int signal)
+{
     const std::vector<TFileStatus> files = progress_.Files();
     if (!command_.Quiet)
         std::fputs(SummaryText(files, signal != 0, command_.Summary).c_str(), console_.out);
@@ -337,6 +357,15 @@ int TBatch::Run(const std::function<int()>& interruptSignal)
     if (failedToLoad_)
         status = std::max(status, kExitFailed);
     return status;
+}
+
+int TBatch::Run(const std::function<int()>& interruptSignal)
+{
+    if (const std::optional<int> refused = Prepare())
+        return *refused;
+    ConnectHandlers();
+    display_.emplace(console_.err, console_.mode, kReportInterval, console_.columns);
+    return Finish(Convert(interruptSignal));
 }
 
 }  // namespace
