@@ -304,7 +304,7 @@ void TBatch::ConnectHandlers()
 int TBatch::Convert(const std::function<int()>& interruptSignal)
 {
     // Files named at once are known before any job may write over one of them.
-    for (const std::string& file : command_.Files)
+    for (const std::string& file : list_->KnownNames())
         claims_.AddInput(file);
     converter_.BeginRun(ParallelJobs(command_.Jobs));
     int signal = 0;

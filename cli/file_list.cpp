@@ -72,6 +72,15 @@ TFileList::TFileList(const TCommandLine& command, const std::string& skippedFold
         ownsDescriptor_ = true;
     }
     listEnded_ = false;
+    // A list in a file is read at once (its names cost little): every name is then known
+    // before any output is claimed. One on a pipe is read as it comes.
+    struct stat list {};
+    if (::fstat(listDescriptor_, &list) != 0 || !S_ISREG(list.st_mode))
+        return;
+    while (std::optional<std::string> name = NextListed(std::chrono::milliseconds(0)))
+        named_.push_back(std::move(*name));
+    if (!error_.empty())
+        throw std::runtime_error(error_);
 }
 
 TFileList::~TFileList()

@@ -42,6 +42,9 @@ public:
     // The next file. Nothing when the list has ended, or when a list on a pipe had nothing
     // more within `wait`.
     std::optional<TListedFile> Next(std::chrono::milliseconds wait);
+    // The names known before any is taken: those of the command line, then those of a list
+    // in a regular file, which is read at once. A list on a pipe is read as it comes.
+    const std::vector<std::string>& KnownNames() const { return named_; }
     bool Ended() const;
     // Why the list could not be read to its end; empty when it could.
     const std::string& Error() const { return error_; }

@@ -482,7 +482,7 @@ TEST_F(OddTree, RecursionTakesTheAudioFilesAndKeepsTheirPlaceBelowTheFolder)
                          "files beneath it\n"));
 }
 
-TEST_F(OddTree, ListsFromAFileOrStandardInputTakeAnyNameAndRunWhileStillRead)
+TEST_F(OddTree, ListsFromAFileOrStandardInputTakeAnyName)
 {
     // As find -print0 writes them, read from standard input.
     std::string list;
@@ -520,6 +520,19 @@ TEST_F(OddTree, ListsFromAFileOrStandardInputTakeAnyNameAndRunWhileStillRead)
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_EQ(FilesBelow("out/flat"),
               (std::vector<std::string>{"-lead.wav", "a b.wav", "ünï 日本.wav"}));
+
+    // A list in a file is read at once: an output over a file listed later is refused as
+    // it would be on the command line, and that file stays as it was.
+    const std::string take = fixtures::MakeFlac(dir_.File("music/take.flac"), Audio(0.2));
+    std::ofstream(dir_.File("music/take.wav")) << "an earlier take";
+    std::ofstream(dir_.File("list2")) << take << "\n" << dir_.File("music/take.wav") << "\n";
+    outcome = RunKelvaro(dir_, {"--files-from", dir_.File("list2"), "-f", "wav"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.out, "reason: " + dir_.File("music/take.wav") +
+                                          " would overwrite the input " +
+                                          dir_.File("music/take.wav") + "\n"))
+        << outcome.out;
+    EXPECT_EQ(ReadFile(dir_.File("music/take.wav")), "an earlier take");
 }
 
 TEST_F(CommandLineRun, SkipExistingResumesAnInterruptedRunAndReportsEachFile)
