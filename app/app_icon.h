@@ -1,6 +1,7 @@
 #pragma once
 // The program's icon for its windows, painted rather than loaded, so that it needs no image
-// plugin. The desktop entry uses the SVG drawing of the same design (kelvaro.svg).
+// plugin. The desktop entry uses the SVG drawing of the same design
+// (data/icons/org.kelvaro.Kelvaro.svg).
 
 #include <QIcon>
 

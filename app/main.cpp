@@ -1,14 +1,18 @@
 // The program's main routine: the application, the main window, then the settings dialog
-// (hidden until Settings), and the message loop. Closing the main window ends the program.
+// (hidden until Settings), the files given on the command line, and the message loop.
+// Closing the main window ends the program.
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTimer>
 #include <csignal>
 
-#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/translations.h"
+#include "converter/app_folders.h"
 
 int main(int argc, char* argv[])
 {
@@ -19,13 +23,30 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("kelvaro"));
     kelvaro::app::InstallTranslations(application);
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
-    // Lets the desktop match the windows with kelvaro.desktop and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kelvaro"));
+    // Lets the desktop match the windows with the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvaro.Kelvaro"));
+
+    // The desktop's "Open With" hands over files (and folders) as arguments.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Converts audio files to WMA or WAV."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"),
+                                 QStringLiteral("Files to add to the list; a folder adds the "
+                                                "audio files beneath it."),
+                                 QStringLiteral("[FILE|FOLDER...]"));
+    parser.process(application);
 
     kelvaro::app::TDesktopServices services;
     kelvaro::app::TForm1 window(services, kelvaro::AppFoldersFromEnvironment());
     // Owned by the window; reads the output folder the window has just read.
     window.SetSettingsDialog(new kelvaro::app::TFset(window, services));
     window.show();
+    QStringList files;
+    for (const QString& file : parser.positionalArguments())
+        files << QDir::current().absoluteFilePath(file);
+    // Once the window answers: adding a large folder lets its events run as it goes.
+    if (!files.isEmpty())
+        QTimer::singleShot(0, &window, [&window, files] { window.AddFiles(files); });
     return application.exec();
 }

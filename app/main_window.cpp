@@ -40,6 +40,7 @@
 #include "app/size_text.h"
 #include "app/status_line.h"
 #include "app/widget_size.h"
+#include "converter/audio_extensions.h"
 #include "converter/conversion_rule.h"
 #include "converter/duration_text.h"
 #include "converter/path_ini.h"
@@ -118,8 +119,8 @@ QString OpenDialogFilter()
 QStringList AudioFileExtensions()
 {
     QStringList extensions;
-    for (const QString& pattern : QString::fromLatin1(kOpenDialogFilter).split('|')[1].split(';'))
-        extensions << pattern.mid(2);
+    for (const std::string& extension : AudioExtensions())
+        extensions << QString::fromStdString(extension);
     return extensions;
 }
 
@@ -531,7 +532,7 @@ void TForm1::spSkinButton4Click()
 
 void TForm1::spSkinButton5Click()
 {
-    OpenDocument(FromNative(folders_.ProgramFolder) + QStringLiteral("help.htm"));
+    OpenDocument(FromNative(folders_.HelpFile));
 }
 
 void TForm1::OpenDocument(const QString& path)
@@ -604,7 +605,7 @@ void TForm1::spSkinButton9Click()
         feed_->inputs.push_back(Native(LvFiles->topLevelItem(row)->text(fcPath)));
 
     // Once for the whole list: libraries that cannot be loaded refuse every file alike.
-    if (!LumoAVC_.LoadLibraries(folders_.ProgramFolder + "Lib", true)) {
+    if (!LumoAVC_.LoadLibraries(folders_.LibraryFolder, true)) {
         const QString reason = QString::fromStdString(LumoAVC_.LastError());
         for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
             RefuseRow(row, reason, rejectedCount_);

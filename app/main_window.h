@@ -215,8 +215,8 @@ private:
 // The open dialog's filter as the program has always written it ("Name|patterns|..."),
 // converted to the dialog's own "Name (patterns);;..." form.
 QString OpenDialogFilter();
-// The extensions ("wav", "mp3", ...) that the filter's audio entry lists; a dropped folder
-// adds the files with these.
+// The extensions ("wav", "mp3", ...) of the audio files a dropped folder adds: the list the
+// command line walks folders with.
 QStringList AudioFileExtensions();
 // `path` with a leading "~" turned into the home folder, as a shell would.
 QString ExpandHome(const QString& path);

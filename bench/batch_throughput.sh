@@ -26,7 +26,7 @@ batch_seconds() {
   local jobs=$1 out="$data/out-$1" start end
   rm -rf "$out"
   start=$EPOCHREALTIME
-  if ! "$root/build-bench/cli/kelvaro" --jobs "$jobs" --output "$out" "$inputs"/* >"$data/last.txt"; then
+  if ! "$root/build-bench/cli/kelvaro" --jobs "$jobs" --output "$out" "$inputs"/* >"$data/last.txt" 2>&1; then
     cat "$data/last.txt" >&2
     exit 1
   fi

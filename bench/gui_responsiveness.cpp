@@ -20,9 +20,9 @@
 #include <fstream>
 #include <vector>
 
-#include "converter/app_folders.h"
 #include "app/main_window.h"
 #include "app/platform_services.h"
+#include "converter/app_folders.h"
 #include "fixtures/media_fixtures.h"
 
 namespace {
@@ -81,7 +81,10 @@ int main(int argc, char** argv)
     TAppFolders folders;
     folders.DefaultFolder = root.File("out/");
     folders.ConfigFolder = root.File("config/");
-    folders.ProgramFolder = AppFoldersFromEnvironment().ProgramFolder;
+    const TAppFolders installed = AppFoldersFromEnvironment();
+    folders.ProgramFolder = installed.ProgramFolder;
+    folders.HelpFile = installed.HelpFile;
+    folders.LibraryFolder = installed.LibraryFolder;
 
     PickedFiles services;
     for (int i = 0; i < 10000; ++i) {

@@ -1,45 +1,372 @@
 #include "cli/batch_conversion.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "cli/batch_progress.h"
-#include "cli/progress_display.h"
+#include "cli/file_list.h"
+#include "cli/run_report.h"
 #include "cli/summary.h"
-#include "converter/app_folders.h"
 #include "converter/av_converter.h"
+#include "medialib/log_levels.h"
 #include "medialib/media_loader.h"
 
 namespace kelvaro::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 
-constexpr std::chrono::milliseconds kReportInterval{250};
-constexpr std::chrono::milliseconds kPollInterval{100};
+constexpr milliseconds kReportInterval{250};
+constexpr milliseconds kPollInterval{100};
+// How long the main thread lists files before it shows progress again.
+constexpr milliseconds kListingSlice{20};
 
-// Adds a job per file; a file that cannot be converted is recorded with its reason. Nothing
-// is opened here: each job opens its files when its turn comes.
-void AddJobs(TLumoAVConverter& converter, TBatchProgress& progress, const TCommandLine& command,
-             const std::string& folder)
+TLogLevel ComponentLevel(TMessageLevel level)
 {
-    TOutputClaims claims(command.Files);
-    for (const std::string& input : command.Files) {
-        const std::string output = OutputFileName(folder, input, TargetExtension(command.Format));
-        const int file = progress.AddFile(input, output);
-        if (const std::string conflict = claims.Claim(input, output); !conflict.empty()) {
-            progress.Reject(file, conflict);
-            continue;
-        }
-        const int32_t index = converter.AddJob(
-            input, ConversionSetUp(input, command.Format, output, command.OptionText));
-        if (index < 0) {
-            progress.Reject(file, converter.LastError());
-            continue;
-        }
-        progress.BindJob(index, file);
+    switch (level) {
+        case TMessageLevel::Quiet:
+            return llQuiet;
+        case TMessageLevel::Error:
+        case TMessageLevel::Warning:
+            return llError;
+        case TMessageLevel::Info:
+            return llInfo;
+        case TMessageLevel::Debug:
+            return llDebug;
+        case TMessageLevel::All:
+            return llAll;
     }
+    return llError;
+}
+
+// A complete output of an earlier run: unfinished ones never have the output's name.
+bool CompleteOutputExists(const std::string& output)
+{
+    struct stat status {};
+    return ::stat(output.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    return fs::equivalent(a, b, error) && !error;
+}
+
+std::string OptionRefusal(TOptionUse use, TTargetFormat format, const std::string& option)
+{
+    const std::string name = option.substr(0, option.find('='));
+    const std::string kind = format == TTargetFormat::Wma ? "WMA" : "WAV";
+    switch (use) {
+        case TOptionUse::Taken:
+            return {};
+        case TOptionUse::NotTaken:
+            return "--option " + name + ": no part of a " + kind +
+                   " output takes an option of that name";
+        case TOptionUse::BadValue:
+            return "--option " + option + ": the option " + name + " does not take that value";
+        case TOptionUse::BitRateFixed:
+            return "--option " + name + ": the bit rate is the format's own setting" +
+                   (format == TTargetFormat::Wma ? "; choose it with --bitrate"
+                                                 : "; WAV's follows its rate, channels and bits");
+        case TOptionUse::SampleRateFixed:
+            return "--option " + name +
+                   ": the sample rate follows the input; choose it with --rate";
+        case TOptionUse::ChannelsFixed:
+            return "--option " + name +
+                   ": the channels follow the input; choose them with --channels";
+        case TOptionUse::SampleFormatFixed:
+            return "--option " + name + ": the sample format is the format's own setting" +
+                   (format == TTargetFormat::Wav ? "; choose WAV's size with --bits" : "");
+    }
+    return {};
+}
+
+// One run of the command line, on the main thread: files are listed and given their jobs
+// while the converter works on the first ones; its handlers, on worker threads, only record
+// into `progress_`, which the main thread shows.
+class TBatch final {
+public:
+    TBatch(const TCommandLine& command, const TConsole& console)
+        : command_(command), console_(console)
+    {
+    }
+
+    int Run(const std::function<int()>& interruptSignal);
+
+private:
+    // The output folder, the list, the report and the options: an exit status when one of
+    // them does not do.
+    std::optional<int> Prepare();
+    void ConnectHandlers();
+    // Lists and converts until every file has ended, or a signal came: that signal, or 0.
+    int Convert(const std::function<int()>& interruptSignal);
+    // The summary, the report's end and the exit status.
+    int Finish(int signal);
+    bool LoadLibraries();
+    std::string OutputOf(const TListedFile& file) const;
+    // Adds the files of the list that come within a slice of time.
+    void ListFiles();
+    void Add(const TListedFile& file);
+    void ShowEnded(bool interrupted, bool last = false);
+
+    const TCommandLine& command_;
+    const TConsole& console_;
+    std::optional<TFileList> list_;
+    std::optional<TRunReport> report_;
+    std::optional<TProgressDisplay> display_;
+    TOutputClaims claims_;
+    TBatchProgress progress_;
+    std::atomic<bool> stopping_{false};
+    bool librariesLoaded_ = false;
+    bool failedToLoad_ = false;
+    // Declared last: destroyed first, while what its handlers use still exists. Every run
+    // is on worker threads (ParallelJobs is at least 1), so it needs no main-thread scheduler.
+    TLumoAVConverter converter_;
+};
+
+bool TBatch::LoadLibraries()
+{
+    if (librariesLoaded_ || failedToLoad_)
+        return librariesLoaded_;
+    librariesLoaded_ = converter_.LoadLibraries(ProgramLibraryFolder(), true);
+    if (!librariesLoaded_) {
+        failedToLoad_ = true;
+        std::fprintf(console_.err, "kelvaro: %s\n", converter_.LastError().c_str());
+    }
+    return librariesLoaded_;
+}
+
+std::string TBatch::OutputOf(const TListedFile& file) const
+{
+    const std::string extension = TargetExtension(command_.Format);
+    if (command_.OutputFolder.empty()) {
+        const size_t slash = file.Path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : file.Path.substr(0, slash + 1);
+        return OutputFileName(folder, file.Path, extension);
+    }
+    std::string folder = FolderWithSeparator(command_.OutputFolder);
+    if (command_.KeepStructure) {
+        const std::string below = fs::path(file.Relative).parent_path().string();
+        if (!below.empty())
+            folder += below + "/";
+    }
+    return OutputFileName(folder, file.Path, extension);
+}
+
+void TBatch::Add(const TListedFile& file)
+{
+    if (!file.Problem.empty()) {
+        progress_.Reject(progress_.AddFile(file.Path, {}), file.Problem);
+        return;
+    }
+    const std::string output = OutputOf(file);
+    // A walk meets this batch's own outputs, and files already in the target format where
+    // their output would go: neither is a file to convert.
+    if (file.Found && (claims_.IsClaimedOutput(file.Path) || SameFile(file.Path, output)))
+        return;
+    const int entry = progress_.AddFile(file.Path, output);
+    std::string refusal = claims_.AddInput(file.Path);
+    if (refusal.empty())
+        refusal = claims_.Claim(file.Path, output);
+    if (!refusal.empty()) {
+        progress_.Reject(entry, refusal);
+        return;
+    }
+    if (command_.SkipExisting && CompleteOutputExists(output)) {
+        progress_.Skip(entry, "its output exists");
+        return;
+    }
+    if (!LoadLibraries()) {
+        progress_.Reject(entry, converter_.LastError());
+        return;
+    }
+    // The job may start, and raise its events, before AddJob returns.
+    const int32_t index = converter_.JobCount();
+    progress_.BindJob(index, entry);
+    TJobSetUp setUp = [this, entry,
+                       convert =
+                           ConversionSetUp(file.Path, command_.Format, output, command_.OptionText,
+                                           command_.Settings)](TFFmpegHlpr& job) {
+        progress_.FileStarted(entry);
+        return convert(job);
+    };
+    if (converter_.AddJob(file.Path, std::move(setUp)) < 0) {
+        progress_.UnbindJob(index);
+        progress_.Reject(entry, converter_.LastError());
+    }
+}
+
+void TBatch::ListFiles()
+{
+    const auto start = std::chrono::steady_clock::now();
+    bool added = false;
+    while (!failedToLoad_ && std::chrono::steady_clock::now() - start < kListingSlice) {
+        // Only an idle main thread waits for a list on a pipe.
+        const std::optional<TListedFile> file =
+            list_->Next(added ? milliseconds(0) : kPollInterval);
+        if (!file)
+            return;
+        Add(*file);
+        added = true;
+    }
+}
+
+void TBatch::ShowEnded(bool interrupted, bool last)
+{
+    std::vector<TFileStatus> ended;
+    for (const int file : progress_.TakeEnded(last ? milliseconds(0) : kShowSettle)) {
+        ended.push_back(progress_.File(file));
+        if (report_)
+            report_->Write(file, ended.back(), interrupted);
+    }
+    display_->Update(progress_, ended, last);
+}
+
+std::optional<int> TBatch::Prepare()
+{
+    if (!command_.OutputFolder.empty()) {
+        std::error_code error;
+        fs::create_directories(command_.OutputFolder, error);
+        if (error) {
+            std::fprintf(console_.err, "kelvaro: cannot create the output folder %s: %s\n",
+                         command_.OutputFolder.c_str(), error.message().c_str());
+            return kExitFailed;
+        }
+    }
+    try {
+        list_.emplace(command_, command_.OutputFolder);
+        if (!command_.ReportFile.empty())
+            report_.emplace(command_.ReportFile);
+    } catch (const std::exception& error) {
+        std::fprintf(console_.err, "kelvaro: %s\n", error.what());
+        return kExitFailed;
+    }
+    // Options are checked before anything converts; that needs the libraries now.
+    if (command_.OptionText.empty())
+        return std::nullopt;
+    if (!LoadLibraries())
+        return kExitFailed;
+    for (const auto& [name, value] : SplitOptionText(command_.OptionText)) {
+        const std::string refusal =
+            OptionRefusal(ConversionOptionUse(command_.Format, command_.Settings, name, value),
+                          command_.Format, name + "=" + value);
+        if (!refusal.empty()) {
+            std::fprintf(console_.err, "kelvaro: %s\n", refusal.c_str());
+            return kExitUsage;
+        }
+    }
+    return std::nullopt;
+}
+
+void TBatch::ConnectHandlers()
+{
+    const TLogLevel shown = ComponentLevel(command_.LogLevel);
+    LibraryWarningLevel = command_.LogLevel == TMessageLevel::Warning ? 0 : 1;
+    converter_.SetLogLevel(shown);
+    converter_.SetProgressInterval(static_cast<int32_t>(kReportInterval.count()));
+    // A stopped file is a half-made target: it goes, as build tools remove theirs.
+    converter_.SetKeepStoppedOutputs(command_.KeepPartial);
+    // The handlers run on worker threads: they only record.
+    // The engine hands its information lines to the handler whenever it is not quiet.
+    converter_.SetOnLog([this, shown](int32_t index, TLogLevel level, const std::string& text) {
+        if (level <= shown)
+            progress_.Log(index, level, text);
+    });
+    converter_.SetOnProgress(
+        [this](int32_t index, int32_t, int32_t, int32_t position, float, float, int64_t,
+               int32_t total) { progress_.JobProgress(index, position, total); });
+    converter_.SetOnTerminate([this](int32_t index, bool finished) {
+        if (index < 0) {
+            progress_.RunEnded();
+            return;
+        }
+        const std::string reason = converter_.JobError(index);
+        if (finished) {
+            // A warning rides as the reason of a file that is done.
+            if (CompleteOutputExists(progress_.OutputOfJob(index)))
+                progress_.JobEnded(index, TFileState::Done, converter_.JobWarning(index));
+            else
+                progress_.JobEnded(index, TFileState::Failed, "no output was written");
+        } else if (!reason.empty()) {
+            progress_.JobEnded(index, TFileState::Failed, reason);
+        } else if (stopping_) {
+            progress_.JobEnded(index, TFileState::Stopped, {}, converter_.StoppedOutputKept(index));
+        } else {
+            progress_.JobEnded(index, TFileState::Failed, "the conversion ended early");
+        }
+    });
+}
+
+int TBatch::Convert(const std::function<int()>& interruptSignal)
+{
+    // Files named at once are known before any job may write over one of them.
+    for (const std::string& file : list_->KnownNames())
+        claims_.AddInput(file);
+    converter_.BeginRun(ParallelJobs(command_.Jobs));
+    int signal = 0;
+    bool listed = false;
+    while ((signal = interruptSignal()) == 0) {
+        if (!listed) {
+            ListFiles();
+            if (list_->Ended() || failedToLoad_) {
+                listed = true;
+                progress_.EndList();
+                converter_.EndOfJobs();
+            }
+        }
+        ShowEnded(false);
+        if (listed && progress_.Ended())
+            break;
+        if (listed)
+            progress_.WaitForChange(kPollInterval);
+    }
+    if (signal != 0) {
+        stopping_ = true;
+        ShowEnded(false);
+        display_->Finish();
+        std::fprintf(console_.err, "kelvaro: stopping; files being converted are closed first\n");
+        converter_.Stop();
+    }
+    // Waits for every worker: a stopped file still gets its trailer.
+    converter_.Clear();
+    ShowEnded(signal != 0, true);
+    display_->Finish();
+    return signal;
+}
+
+int TBatch::Finish(int signal)
+{
+    const std::vector<TFileStatus> files = progress_.Files();
+    if (!command_.Quiet)
+        std::fputs(SummaryText(files, signal != 0, command_.Summary).c_str(), console_.out);
+    std::fflush(console_.out);
+    int status = ExitStatus(files, signal);
+    std::string error;
+    if (report_ && !report_->Finish(files, signal != 0, error)) {
+        std::fprintf(console_.err, "kelvaro: %s\n", error.c_str());
+        status = std::max(status, kExitFailed);
+    }
+    if (!list_->Error().empty()) {
+        std::fprintf(console_.err, "kelvaro: %s\n", list_->Error().c_str());
+        status = std::max(status, kExitFailed);
+    }
+    if (failedToLoad_)
+        status = std::max(status, kExitFailed);
+    return status;
+}
+
+int TBatch::Run(const std::function<int()>& interruptSignal)
+{
+    if (const std::optional<int> refused = Prepare())
+        return *refused;
+    ConnectHandlers();
+    display_.emplace(console_.err, console_.mode, kReportInterval, console_.columns);
+    return Finish(Convert(interruptSignal));
 }
 
 }  // namespace
@@ -47,90 +374,8 @@ void AddJobs(TLumoAVConverter& converter, TBatchProgress& progress, const TComma
 int RunBatch(const TCommandLine& command, const TConsole& console,
              const std::function<int()>& interruptSignal)
 {
-    const std::string folder = FolderWithSeparator(
-        command.OutputFolder.empty() ? DefaultOutputFolder(AppFoldersFromEnvironment())
-                                     : command.OutputFolder);
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
-        std::fprintf(console.err, "kelvaro: cannot create the output folder %s: %s\n",
-                     folder.c_str(), error.message().c_str());
-        return kExitFailed;
-    }
-
-    TBatchProgress progress;
-    std::atomic<bool> stopping{false};
-    // Declared last: destroyed first, while what its handlers use still exists. Every run
-    // is on worker threads (ParallelJobs is at least 1), so it needs no main-thread scheduler.
-    TLumoAVConverter converter;
-    converter.SetLogLevel(command.LogLevel);
-    converter.SetProgressInterval(static_cast<int32_t>(kReportInterval.count()));
-    // A stopped file is a half-made target: it goes, as build tools remove theirs.
-    converter.SetKeepStoppedOutputs(command.KeepPartial);
-    if (!converter.LoadLibraries(ProgramLibraryFolder(), true)) {
-        std::fprintf(console.err, "kelvaro: %s\n", converter.LastError().c_str());
-        return kExitFailed;
-    }
-
-    // The handlers run on worker threads: they only record.
-    // The engine hands its information lines to the handler whenever it is not quiet.
-    converter.SetOnLog(
-        [&, shown = command.LogLevel](int32_t index, TLogLevel level, const std::string& text) {
-            if (level <= shown)
-                progress.Log(index, level, text);
-        });
-    converter.SetOnProgress([&](int32_t index, int32_t, int32_t, int32_t position, float, float,
-                                int64_t,
-                                int32_t total) { progress.JobProgress(index, position, total); });
-    converter.SetOnTerminate([&](int32_t index, bool finished) {
-        if (index < 0) {
-            progress.RunEnded();
-            return;
-        }
-        const std::string reason = converter.JobError(index);
-        if (finished) {
-            std::error_code sizeError;
-            const auto size = fs::file_size(progress.OutputOfJob(index), sizeError);
-            // A warning rides as the reason of a file that is done.
-            if (!sizeError && size > 0)
-                progress.JobEnded(index, TFileState::Done, converter.JobWarning(index));
-            else
-                progress.JobEnded(index, TFileState::Failed, "no output was written");
-        } else if (!reason.empty())
-            progress.JobEnded(index, TFileState::Failed, reason);
-        else if (stopping)
-            progress.JobEnded(index, TFileState::Stopped, {}, converter.StoppedOutputKept(index));
-        else
-            progress.JobEnded(index, TFileState::Failed, "the conversion ended early");
-    });
-
-    AddJobs(converter, progress, command, folder);
-    converter.Start(ParallelJobs(command.Jobs));
-
-    TProgressDisplay display(console.out, console.err, console.terminal, kReportInterval);
-    int signal = 0;
-    while (!progress.Ended()) {
-        if ((signal = interruptSignal()) != 0)
-            break;
-        display.Update(progress);
-        progress.WaitForChange(kPollInterval);
-    }
-    if (signal != 0) {
-        stopping = true;
-        display.Update(progress);
-        display.Finish();
-        std::fprintf(console.err, "kelvaro: stopping; files being converted are closed first\n");
-        converter.Stop();
-    }
-    // Waits for every worker: a stopped file still gets its trailer.
-    converter.Clear();
-    display.Update(progress);
-    display.Finish();
-
-    const std::vector<TFileStatus> files = progress.Files();
-    std::fputs(SummaryText(files, signal != 0).c_str(), console.out);
-    std::fflush(console.out);
-    return ExitStatus(files, signal);
+    TBatch batch(command, console);
+    return batch.Run(interruptSignal);
 }
 
 }  // namespace kelvaro::cli

@@ -1,7 +1,10 @@
 #include "cli/command_line.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <thread>
 
 namespace kelvaro::cli {
@@ -9,6 +12,78 @@ namespace {
 
 // Worker threads beyond this only queue for the same cores.
 constexpr int kMaxJobs = 256;
+constexpr int32_t kMaxSampleRate = 768000;
+constexpr int32_t kMinWmaSampleRate = 8000;
+constexpr int32_t kMaxChannels = 64;
+
+// Values of the long options that have no short form.
+enum : int {
+    kBitRate = 256,
+    kRate,
+    kChannels,
+    kBits,
+    kOption,
+    kLogLevel,
+    kKeepPartial,
+    kKeepStructure,
+    kFilesFrom,
+    kSkipExisting,
+    kSummary,
+    kReport,
+};
+
+const option kOptions[] = {
+    {"format", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"null", no_argument, nullptr, '0'},
+    {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},
+    {"bitrate", required_argument, nullptr, kBitRate},
+    {"rate", required_argument, nullptr, kRate},
+    {"channels", required_argument, nullptr, kChannels},
+    {"bits", required_argument, nullptr, kBits},
+    {"option", required_argument, nullptr, kOption},
+    {"log-level", required_argument, nullptr, kLogLevel},
+    {"keep-partial", no_argument, nullptr, kKeepPartial},
+    {"keep-structure", no_argument, nullptr, kKeepStructure},
+    {"files-from", required_argument, nullptr, kFilesFrom},
+    {"skip-existing", no_argument, nullptr, kSkipExisting},
+    {"summary", required_argument, nullptr, kSummary},
+    {"report", required_argument, nullptr, kReport},
+    {nullptr, 0, nullptr, 0},
+};
+// A leading ':' makes a missing value answer ':' rather than '?'.
+constexpr char kShortOptions[] = ":f:o:j:qr0Vh";
+
+// "--format" for the option whose value is `value`.
+std::string LongName(int value)
+{
+    for (const option& entry : kOptions)
+        if (entry.name && entry.val == value)
+            return std::string("--") + entry.name;
+    return std::string("-") + static_cast<char>(value);
+}
+
+// A whole decimal number within [low, high], or nothing.
+bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& number)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size() && number >= low &&
+           number <= high;
+}
+
+int32_t ParseInRange(const std::string& name, const std::string& text, int64_t low, int64_t high,
+                     const std::string& what)
+{
+    int64_t number = 0;
+    if (!ParseNumber(text, low, high, number))
+        throw TUsageError(name + " takes " + what + " from " + std::to_string(low) + " to " +
+                          std::to_string(high) + ", not '" + text + "'");
+    return static_cast<int32_t>(number);
+}
 
 TTargetFormat ParseFormat(const std::string& text)
 {
@@ -19,27 +94,44 @@ TTargetFormat ParseFormat(const std::string& text)
     throw TUsageError("unknown format '" + text + "' (wma or wav)");
 }
 
-int ParseJobs(const std::string& text)
+// "192000", "192k" or "192K".
+int32_t ParseBitRate(const std::string& text)
 {
-    int jobs = -1;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-    if (error != std::errc() || end != text.data() + text.size() || jobs < 0 || jobs > kMaxJobs)
-        throw TUsageError("--jobs takes a number from 0 to " + std::to_string(kMaxJobs) +
-                          ", not '" + text + "'");
-    return jobs;
+    std::string digits = text;
+    int64_t scale = 1;
+    if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) {
+        digits.pop_back();
+        scale = 1000;
+    }
+    int64_t number = 0;
+    const int64_t high = std::numeric_limits<int32_t>::max();
+    if (!ParseNumber(digits, 1, high / scale, number) || number * scale < kWmaMinBitRate)
+        throw TUsageError("--bitrate takes bits per second from " + std::to_string(kWmaMinBitRate) +
+                          " (or " + std::to_string(kWmaMinBitRate / 1000) +
+                          "k, the WMA encoder's least), not '" + text + "'");
+    return static_cast<int32_t>(number * scale);
 }
 
-TLogLevel ParseLogLevel(const std::string& text)
+TMessageLevel ParseLogLevel(const std::string& text)
 {
-    static const std::pair<const char*, TLogLevel> kLevels[] = {{"quiet", llQuiet},
-                                                                {"error", llError},
-                                                                {"info", llInfo},
-                                                                {"debug", llDebug},
-                                                                {"all", llAll}};
+    static const std::pair<const char*, TMessageLevel> kLevels[] = {
+        {"quiet", TMessageLevel::Quiet},     {"error", TMessageLevel::Error},
+        {"warning", TMessageLevel::Warning}, {"info", TMessageLevel::Info},
+        {"debug", TMessageLevel::Debug},     {"all", TMessageLevel::All}};
     for (const auto& [name, level] : kLevels)
         if (text == name)
             return level;
-    throw TUsageError("unknown log level '" + text + "' (quiet, error, info, debug or all)");
+    throw TUsageError("unknown log level '" + text +
+                      "' (quiet, error, warning, info, debug or all)");
+}
+
+TSummaryScope ParseSummary(const std::string& text)
+{
+    if (text == "short")
+        return TSummaryScope::Problems;
+    if (text == "full")
+        return TSummaryScope::Full;
+    throw TUsageError("--summary takes short or full, not '" + text + "'");
 }
 
 std::string ParseOption(const std::string& text)
@@ -53,95 +145,219 @@ std::string ParseOption(const std::string& text)
     return text;
 }
 
+std::string NonEmpty(const std::string& name, const char* text, const char* what)
+{
+    if (!text || !*text)
+        throw TUsageError(name + " needs " + what);
+    return text;
+}
+
+// What only makes sense together, once every option is known.
+void CheckCombination(const TCommandLine& command)
+{
+    const TConversionSettings& settings = command.Settings;
+    if (command.Format == TTargetFormat::Wav && settings.BitRate > 0)
+        throw TUsageError(
+            "--bitrate applies to WMA; a WAV file's bit rate follows its rate, channels and bits");
+    if (command.Format == TTargetFormat::Wma && settings.Bits > 0)
+        throw TUsageError("--bits applies to WAV; WMA has no fixed sample size");
+    if (command.Format == TTargetFormat::Wma && settings.SampleRate > 0 &&
+        (settings.SampleRate < kMinWmaSampleRate || settings.SampleRate > kWmaMaxSampleRate))
+        throw TUsageError("WMA takes a --rate from " + std::to_string(kMinWmaSampleRate) + " to " +
+                          std::to_string(kWmaMaxSampleRate) + " Hz, not " +
+                          std::to_string(settings.SampleRate));
+    if (command.Format == TTargetFormat::Wma && settings.Channels > kWmaMaxChannels)
+        throw TUsageError("WMA takes at most " + std::to_string(kWmaMaxChannels) +
+                          " --channels, not " + std::to_string(settings.Channels));
+    if (command.NulSeparated && command.FilesFrom.empty())
+        throw TUsageError("--null applies to the list of --files-from");
+    if (command.Files.empty() && command.FilesFrom.empty())
+        throw TUsageError("no files to convert");
+}
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
 {
+    std::vector<std::string> texts;
+    texts.reserve(arguments.size() + 1);
+    texts.emplace_back("kelvaro");
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(texts.size());
+
     TCommandLine command;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            command.Files.push_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument == "--help" || argument == "-h") {
-            command.Help = true;
-            continue;
-        }
-        if (argument == "--keep-partial") {
-            command.KeepPartial = true;
-            continue;
-        }
-        // "--name value" or "--name=value".
-        std::string name = argument;
-        std::string value;
-        bool hasValue = false;
-        if (const size_t equals = argument.find('='); equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-            hasValue = true;
-        }
-        const auto takeValue = [&] {
-            if (hasValue)
-                return value;
-            if (i + 1 >= arguments.size())
-                throw TUsageError(name + " needs a value");
-            return arguments[++i];
-        };
-        if (name == "--format") {
-            command.Format = ParseFormat(takeValue());
-        } else if (name == "--output") {
-            command.OutputFolder = takeValue();
-            if (command.OutputFolder.empty())
-                throw TUsageError("--output needs a folder");
-        } else if (name == "--jobs") {
-            command.Jobs = ParseJobs(takeValue());
-        } else if (name == "--log-level") {
-            command.LogLevel = ParseLogLevel(takeValue());
-        } else if (name == "--option") {
-            command.OptionText += ParseOption(takeValue()) + "\n";
-        } else {
-            throw TUsageError("unknown option '" + argument + "'");
+    // The messages are ours; 0 makes the parser start afresh on every call.
+    opterr = 0;
+    optind = 0;
+    int value = 0;
+    while ((value = getopt_long(argc, argv.data(), kShortOptions, kOptions, nullptr)) != -1) {
+        const std::string text = optarg ? optarg : "";
+        switch (value) {
+            case 'f':
+                command.Format = ParseFormat(text);
+                break;
+            case 'o':
+                command.OutputFolder = NonEmpty("--output", optarg, "a folder");
+                break;
+            case 'j':
+                command.Jobs = ParseInRange("--jobs", text, 0, kMaxJobs, "a number");
+                break;
+            case 'q':
+                command.Quiet = true;
+                break;
+            case 'r':
+                command.Recursive = true;
+                break;
+            case '0':
+                command.NulSeparated = true;
+                break;
+            case 'V':
+                command.Version = true;
+                break;
+            case 'h':
+                command.Help = true;
+                break;
+            case kBitRate:
+                command.Settings.BitRate = ParseBitRate(text);
+                break;
+            case kRate:
+                command.Settings.SampleRate =
+                    ParseInRange("--rate", text, 1, kMaxSampleRate, "a sample rate in Hz");
+                break;
+            case kChannels:
+                command.Settings.Channels =
+                    ParseInRange("--channels", text, 1, kMaxChannels, "a channel count");
+                break;
+            case kBits:
+                if (text != "16" && text != "24")
+                    throw TUsageError("--bits takes 16 or 24, not '" + text + "'");
+                command.Settings.Bits = text == "16" ? 16 : 24;
+                break;
+            case kOption:
+                command.OptionText += ParseOption(text) + "\n";
+                break;
+            case kLogLevel:
+                command.LogLevel = ParseLogLevel(text);
+                break;
+            case kKeepPartial:
+                command.KeepPartial = true;
+                break;
+            case kKeepStructure:
+                command.KeepStructure = true;
+                break;
+            case kFilesFrom:
+                command.FilesFrom = NonEmpty("--files-from", optarg, "a file");
+                break;
+            case kSkipExisting:
+                command.SkipExisting = true;
+                break;
+            case kSummary:
+                command.Summary = ParseSummary(text);
+                break;
+            case kReport:
+                command.ReportFile = NonEmpty("--report", optarg, "a file");
+                break;
+            case ':':
+                throw TUsageError(LongName(optopt) + " needs a value");
+            default: {
+                const std::string given = argv[static_cast<size_t>(optind) - 1];
+                if (optopt != 0 && given.starts_with("--"))
+                    throw TUsageError(LongName(optopt) + " takes no value");
+                if (optopt != 0 && !given.starts_with("--"))
+                    throw TUsageError(std::string("unknown option '-") + static_cast<char>(optopt) +
+                                      "'");
+                const std::string name = given.substr(0, given.find('='));
+                std::string matches;
+                for (const option& entry : kOptions)
+                    if (entry.name && name.size() > 2 &&
+                        std::string("--").append(entry.name).starts_with(name))
+                        matches += (matches.empty() ? "--" : ", --") + std::string(entry.name);
+                if (matches.find(',') != std::string::npos)
+                    throw TUsageError("ambiguous option '" + name + "' (" + matches + ")");
+                throw TUsageError("unknown option '" + name + "'");
+            }
         }
     }
-    if (!command.Help && command.Files.empty())
-        throw TUsageError("no files to convert");
+    for (int i = optind; i < argc; ++i)
+        command.Files.emplace_back(argv[static_cast<size_t>(i)]);
+    if (!command.Help && !command.Version)
+        CheckCombination(command);
     return command;
 }
 
 std::string UsageText()
 {
-    return "Usage: kelvaro [--format wma|wav] [--output DIR] [--jobs N] [--keep-partial]\n"
-           "               [--log-level quiet|error|info|debug|all] [--option NAME=VALUE ...]\n"
-           "               FILE...\n"
+    return "Usage: kelvaro [OPTION]... FILE...\n"
+           "       kelvaro [OPTION]... --files-from LIST\n"
+           "Converts audio files (and the audio of video files) to WMA or WAV.\n"
            "\n"
-           "Converts each FILE to WMA (wmav2, 128 kbit/s) or WAV (16-bit PCM) in DIR, named\n"
-           "after the file with the new extension. Video is dropped.\n"
+           "Each output is named after its input with the new extension, and written\n"
+           "beside it unless --output names a folder. Video is dropped. WMA is wmav2 at\n"
+           "128 kbit/s; WAV is 16-bit PCM. Rate and channels follow the input (WMA takes\n"
+           "at most 48000 Hz and 2 channels).\n"
            "\n"
-           "  --format     wma (the default) or wav\n"
-           "  --output     the output folder, created when missing (default: the one\n"
-           "               saved in the window's settings, else $KELVARO_DEFAULT_FOLDER,\n"
-           "               else $HOME/Kelvaro/)\n"
-           "  --jobs       files converted at once (default 1; 0: one per processor core)\n"
-           "  --log-level  messages of the media libraries shown on standard error\n"
-           "               (default error)\n"
-           "  --option     an option of the media libraries for every output, such as\n"
-           "               --option packetsize=2048; the format's own settings win\n"
-           "  --keep-partial  when stopped, keep what the files being converted had got\n"
-           "               to under their output names (by default they are removed and\n"
-           "               an earlier file of that name stays as it was)\n"
+           "What to convert:\n"
+           "  -r, --recursive       convert the audio files beneath FILEs that are folders\n"
+           "      --files-from=LIST  also convert the files LIST names, one per line\n"
+           "                        ('-' reads standard input)\n"
+           "  -0, --null            the names in LIST end with NUL, not newline\n"
+           "                        (as find -print0 writes them)\n"
+           "      --skip-existing   leave a complete output of an earlier run alone and skip\n"
+           "                        its input: running a command again resumes it\n"
            "\n"
-           "Outputs are written under a hidden temporary name and take their own name only\n"
-           "when complete, so an interrupted run never leaves a partial file in their place.\n"
+           "Where and how:\n"
+           "  -f, --format=FORMAT   wma (the default) or wav\n"
+           "  -o, --output=DIR      write the outputs into DIR, created when missing\n"
+           "      --keep-structure  with --output: write each output at its input's path\n"
+           "                        below DIR: a file found in a folder at its path below\n"
+           "                        that folder, a named or listed file at its own path\n"
+           "                        less a leading /, ./ or ../ (as tar stores names)\n"
+           "      --bitrate=RATE    WMA bit rate in bit/s, such as 192000 or 192k\n"
+           "                        (from 24k; default 128k)\n"
+           "      --rate=HZ         sample rate of the outputs\n"
+           "      --channels=N      channels of the outputs (mixed down or up)\n"
+           "      --bits=16|24      WAV sample size (default 16; the conversion itself\n"
+           "                        carries 16 bits of each sample)\n"
+           "      --option=NAME=VALUE  an option of the media libraries for every output,\n"
+           "                        such as --option packetsize=2048; refused when no part\n"
+           "                        of the output takes it\n"
+           "  -j, --jobs=N          files converted at once (default: one per processor\n"
+           "                        core; 0 means the same)\n"
+           "      --keep-partial    when stopped, keep what the files being converted had\n"
+           "                        got to under their output names (by default they are\n"
+           "                        removed and an earlier file of that name stays)\n"
            "\n"
-           "Exit status: 0 when every file was converted, 1 when any failed or was done\n"
-           "with a warning, 2 for a bad command line, 128 + the signal when stopped: 130\n"
-           "for Ctrl-C (SIGINT), 143 for SIGTERM, 129 for SIGHUP.\n";
+           "What it says:\n"
+           "  -q, --quiet           errors only: no progress, no summary\n"
+           "      --summary=WHICH   short (the default): the counts, then the files that\n"
+           "                        failed, were stopped or were done with a warning;\n"
+           "                        full: every file\n"
+           "      --report=FILE     write a line per file to FILE, tab-separated: input,\n"
+           "                        output, status, seconds of audio, seconds taken, reason\n"
+           "      --log-level=LEVEL  media library messages shown: quiet, error (the\n"
+           "                        default), warning, info, debug or all\n"
+           "  -h, --help            show this help and exit\n"
+           "  -V, --version         show the version and exit\n"
+           "\n"
+           "Progress goes to standard error (redrawn in place on a terminal), the summary\n"
+           "to standard output. Outputs are written under a hidden temporary name and take\n"
+           "their own name only when complete, so an interrupted run never leaves a partial\n"
+           "file in their place.\n"
+           "\n"
+           "Exit status: 0 when every file was converted (or skipped), 1 when any failed\n"
+           "or was done with a warning, 2 for a bad command line, 128 + the signal when\n"
+           "stopped: 130 for Ctrl-C (SIGINT), 143 for SIGTERM, 129 for SIGHUP.\n";
+}
+
+std::string VersionText()
+{
+    return "kelvaro " KELVARO_VERSION
+           "\n"
+           "Converts audio files to WMA or WAV through the FFmpeg libraries.\n";
 }
 
 int ParallelJobs(int jobs)

@@ -14,6 +14,7 @@ namespace kelvaro {
 namespace {
 
 constexpr char kOutputSection[] = "Output";
+constexpr char kHelpFile[] = "help.htm";
 
 std::string Environment(const char* name)
 {
@@ -50,6 +51,14 @@ TAppFolders AppFoldersFromEnvironment()
                                : FolderWithSeparator(configHome) + "kelvaro/";
 
     folders.ProgramFolder = ProgramFolder();
+    folders.HelpFile = folders.ProgramFolder + kHelpFile;
+    if (!std::filesystem::exists(folders.HelpFile))
+        folders.HelpFile = FolderWithSeparator((std::filesystem::path(folders.ProgramFolder) /
+                                                KELVARO_DATA_FROM_PROGRAM)
+                                                   .lexically_normal()
+                                                   .string()) +
+                           kHelpFile;
+    folders.LibraryFolder = ProgramLibraryFolder();
     return folders;
 }
 

@@ -11,9 +11,14 @@ struct TAppFolders {
     // The folder of Path.ini and of the window's own settings, with a trailing '/'. It may not
     // exist yet; writers create it.
     std::string ConfigFolder;
-    // The folder holding the program, help.htm and the media library folder "Lib", with a
-    // trailing '/'.
+    // The folder holding the program, with a trailing '/'.
     std::string ProgramFolder;
+    // The help page: help.htm beside the program (as in the build tree), else in the data
+    // folder of the installed tree.
+    std::string HelpFile;
+    // Where the media libraries are looked for first: the folder "Lib" beside the program;
+    // empty in a build for distributions, which uses the system's libraries only.
+    std::string LibraryFolder;
 
     std::string PathIniFile() const { return ConfigFolder + "Path.ini"; }
     // Window placement, format choice and last opened folder; kept apart from Path.ini, which
@@ -23,7 +28,8 @@ struct TAppFolders {
 
 // DefaultFolder: $KELVARO_DEFAULT_FOLDER when set, else $HOME/Kelvaro/.
 // ConfigFolder: $XDG_CONFIG_HOME/kelvaro/ when that is an absolute path, else
-// $HOME/.config/kelvaro/. ProgramFolder: the running program's folder.
+// $HOME/.config/kelvaro/. ProgramFolder: the running program's folder; HelpFile and
+// LibraryFolder from it.
 TAppFolders AppFoldersFromEnvironment();
 
 // The output folder the user keeps as the default: the one stored in Path.ini by the window's

@@ -5,14 +5,18 @@
 #include <filesystem>
 
 #include "converter/system_colors.h"
+#include "engine/text_format.h"
+#include "medialib/media_functions.h"
+#include "medialib/media_owners.h"
 
 namespace kelvaro {
 namespace {
 
 constexpr int32_t kWmaBitRate = 128000;
-// What the wmav2 encoder accepts at most.
-constexpr int32_t kWmaMaxChannels = 2;
-constexpr int32_t kWmaMaxSampleRate = 48000;
+constexpr char kWmaEncoder[] = "wmav2";
+// A bit rate the encoder writes below this share of what was asked for is refused: it
+// rounds its block size down, a percent or so, but caps it far below large requests.
+constexpr double kWrittenBitRateShare = 0.95;
 
 // Two names of one file give one key; a file that does not exist yet keys by its own name.
 std::string FileKey(const std::string& path)
@@ -71,7 +75,8 @@ TInputOptions ConversionInputOptions(const std::string& inputFileName)
 }
 
 TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
-                                       const TInputDescription& input)
+                                       const TInputDescription& input,
+                                       const TConversionSettings& settings)
 {
     TOutputOptions options;
     InitOutputOptions(options);
@@ -79,8 +84,8 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
     options.CopyTags = 1;
     options.FileExt = TargetExtension(format);
     if (format == TTargetFormat::Wma) {
-        options.AudioCodec = "wmav2";
-        options.AudioBitrate = kWmaBitRate;
+        options.AudioCodec = kWmaEncoder;
+        options.AudioBitrate = settings.BitRate > 0 ? settings.BitRate : kWmaBitRate;
         // Beyond these the encoder refuses to open and the file could never convert.
         if (input.AudioChannels > kWmaMaxChannels)
             options.AudioChannels = kWmaMaxChannels;
@@ -88,25 +93,153 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
             options.SampleRate = kWmaMaxSampleRate;
     } else {
         options.FormatName = "wav";
+        if (settings.Bits == 24)
+            options.AudioCodec = "pcm_s24le";
     }
+    if (settings.Channels > 0)
+        options.AudioChannels = settings.Channels;
+    if (settings.SampleRate > 0)
+        options.SampleRate = settings.SampleRate;
     options.FileName = outputFileName;
     return options;
 }
 
+namespace {
+
+// The bit rate wmav2 writes when asked for `bitRate` at that rate and channel count: its
+// block size, rounded and capped, is what the file gets. 0 when it refuses.
+int64_t WmaBitRateWritten(int32_t bitRate, int32_t sampleRate, int32_t channels,
+                          std::mutex& codecLock)
+{
+    const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(kWmaEncoder);
+    if (!codec)
+        return 0;
+    std::lock_guard codecs(codecLock);
+    CodecContextPtr context(avcodec.avcodec_alloc_context3(codec));
+    if (!context)
+        return 0;
+    context->bit_rate = bitRate;
+    context->sample_rate = sampleRate;
+    context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    avutil.av_channel_layout_default(&context->ch_layout, channels);
+    if (avcodec.avcodec_open2(context.get(), codec, nullptr) < 0 || context->frame_size <= 0)
+        return 0;
+    return int64_t{context->block_align} * 8 * sampleRate / context->frame_size;
+}
+
+// Why the WMA encoder would not write `bitRate` for this output; empty when it would.
+std::string WmaBitRateProblem(const TOutputOptions& options, const TInputDescription& input,
+                              std::mutex& codecLock)
+{
+    const int32_t rate = options.SampleRate > 0 ? options.SampleRate : input.AudioSampleRate;
+    const int32_t channels =
+        options.AudioChannels > 0 ? options.AudioChannels : input.AudioChannels;
+    if (rate <= 0 || channels <= 0)
+        return {};  // no audio: the transcode says so
+    const int64_t written = WmaBitRateWritten(options.AudioBitrate, rate, channels, codecLock);
+    if (written >= options.AudioBitrate * kWrittenBitRateShare)
+        return {};
+    const std::string where =
+        Format("at %d Hz with %d channel%s", rate, channels, channels == 1 ? "" : "s");
+    if (written <= 0)
+        return Format("the WMA encoder refuses %d bit/s ", options.AudioBitrate) + where;
+    return Format("the WMA encoder writes at most %lld bit/s ", static_cast<long long>(written)) +
+           where + Format(", not %d", options.AudioBitrate);
+}
+
+}  // namespace
+
 TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
-                          const std::string& outputFileName, const std::string& extraOptions)
+                          const std::string& outputFileName, const std::string& extraOptions,
+                          const TConversionSettings& settings)
 {
     return [=](TFFmpegHlpr& job) {
         ApplyInputOptions(job, ConversionInputOptions(inputFileName));
         if (!job.OpenInputFile(inputFileName))
             return false;
         job.DescribeFirstInput();
-        TOutputOptions outputOptions = ConversionOutputOptions(format, outputFileName, job.Input);
+        TOutputOptions outputOptions =
+            ConversionOutputOptions(format, outputFileName, job.Input, settings);
         outputOptions.ExtraOptions = extraOptions;
+        if (format == TTargetFormat::Wma && settings.BitRate > 0) {
+            job.LastError = WmaBitRateProblem(outputOptions, job.Input, *job.CodecLock);
+            if (!job.LastError.empty())
+                return false;
+        }
         // The rule sets no colour, so the palette does not matter.
         ApplyOutputOptions(job, outputOptions, DefaultSystemColors());
+        // An output that keeps its input's place below another folder may need its own.
+        const std::filesystem::path folder = std::filesystem::path(outputFileName).parent_path();
+        std::error_code error;
+        if (!folder.empty() && !std::filesystem::is_directory(folder) &&
+            !std::filesystem::create_directories(folder, error) && error) {
+            job.LastError = "cannot create the folder " + folder.string() + ": " + error.message();
+            return false;
+        }
         return job.OpenOutputFile(outputFileName);
     };
+}
+
+namespace {
+
+std::string Trimmed(const std::string& text)
+{
+    const auto blank = [](unsigned char c) { return c <= ' '; };
+    auto first = std::find_if_not(text.begin(), text.end(), blank);
+    auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+// Where the value of `name` on `object` (or its private part) is taken: Taken, BadValue,
+// or NotTaken when no option of that name with `flags` exists.
+TOptionUse SetOnScratch(void* object, const std::string& name, const std::string& value, int flags)
+{
+    if (!object)
+        return TOptionUse::NotTaken;
+    const AVOption* option =
+        avutil.av_opt_find(object, name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN);
+    if (!option || option->type == AV_OPT_TYPE_CONST || (option->flags & flags) != flags)
+        return TOptionUse::NotTaken;
+    return avutil.av_opt_set(object, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) < 0
+               ? TOptionUse::BadValue
+               : TOptionUse::Taken;
+}
+
+}  // namespace
+
+TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& settings,
+                               const std::string& givenName, const std::string& givenValue)
+{
+    const std::string name = Trimmed(givenName);
+    const std::string value = Trimmed(givenValue);
+    // The rule sets these after the option text, or the engine from the input.
+    if (name == "b" || name == "ab")
+        return TOptionUse::BitRateFixed;
+    if (name == "ar")
+        return TOptionUse::SampleRateFixed;
+    if (name == "ac" || name == "ch_layout" || name == "channel_layout")
+        return TOptionUse::ChannelsFixed;
+    if (name == "sample_fmt")
+        return TOptionUse::SampleFormatFixed;
+
+    const std::string encoderName = format == TTargetFormat::Wma ? kWmaEncoder
+                                    : settings.Bits == 24        ? "pcm_s24le"
+                                                                 : "pcm_s16le";
+    const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(encoderName.c_str());
+    CodecContextPtr encoder(codec ? avcodec.avcodec_alloc_context3(codec) : nullptr);
+    const int audioEncoding = AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM;
+    TOptionUse use = SetOnScratch(encoder.get(), name, value, audioEncoding);
+    // The engine also takes "a" + an audio codec option's name.
+    if (use == TOptionUse::NotTaken && name.size() > 1 && name[0] == 'a')
+        use = SetOnScratch(encoder.get(), name.substr(1), value, audioEncoding);
+    if (use != TOptionUse::NotTaken)
+        return use;
+
+    AVFormatContext* made = nullptr;
+    avformat.avformat_alloc_output_context2(&made, nullptr, nullptr,
+                                            ("output" + TargetExtension(format)).c_str());
+    const OutputContextPtr muxer(made);
+    return SetOnScratch(muxer.get(), name, value, AV_OPT_FLAG_ENCODING_PARAM);
 }
 
 TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)
@@ -115,9 +248,18 @@ TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)
         AddInput(input);
 }
 
-void TOutputClaims::AddInput(const std::string& input)
+std::string TOutputClaims::AddInput(const std::string& input)
 {
-    inputs_.emplace(FileKey(input), input);
+    const std::string key = FileKey(input);
+    if (const auto writer = writers_.find(key); writer != writers_.end())
+        return input + " is the output of " + writer->second + " in this batch";
+    inputs_.emplace(key, input);
+    return {};
+}
+
+bool TOutputClaims::IsClaimedOutput(const std::string& file) const
+{
+    return writers_.count(FileKey(file)) > 0;
 }
 
 std::string TOutputClaims::Claim(const std::string& input, const std::string& output)

@@ -28,20 +28,55 @@ std::string FolderWithSeparator(const std::string& folder);
 std::string OutputFileName(const std::string& folder, const std::string& inputFileName,
                            const std::string& extension);
 
+// What the wmav2 encoder takes: its floor of bit rate, and at most 2 channels and 48000 Hz.
+inline constexpr int32_t kWmaMinBitRate = 24000;
+inline constexpr int32_t kWmaMaxChannels = 2;
+inline constexpr int32_t kWmaMaxSampleRate = 48000;
+
+// What a front end may choose beyond the rule; -1 leaves the rule's own choice. The front
+// end checks the values against the format (see the constants above).
+struct TConversionSettings {
+    int32_t BitRate = -1;     // WMA only, bit/s
+    int32_t SampleRate = -1;  // Hz
+    int32_t Channels = -1;
+    int32_t Bits = -1;  // WAV only: 16 or 24 bits per sample
+};
+
 // Forces the "mpeg" demuxer for ".dat" files (video disc program streams), in any case.
 TInputOptions ConversionInputOptions(const std::string& inputFileName);
 
-// Video dropped; WMA as wmav2 at 128000 bit/s, WAV through the wav muxer's own encoder.
-// Sample rate and channels follow `input`, except that WMA takes at most 2 channels and
-// 48000 Hz: more channels are mixed down to 2, higher rates resampled to 48000.
+// Video dropped; WMA as wmav2 at 128000 bit/s, WAV through the wav muxer's own encoder
+// (16-bit PCM). Sample rate and channels follow `input`, except that WMA takes at most 2
+// channels and 48000 Hz: more channels are mixed down to 2, higher rates resampled to 48000.
+// `settings` replace these choices where set.
 TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
-                                       const TInputDescription& input);
+                                       const TInputDescription& input,
+                                       const TConversionSettings& settings = {});
 
 // Opens, on the thread that runs the job, `inputFileName` and then its output
 // `outputFileName` under the rule (for AddJob). `extraOptions` ("name=value" lines) go
-// before the rule's own settings, which therefore win.
+// before the rule's own settings, which therefore win. A bit rate the WMA encoder would not
+// write at the file's rate and channels fails the job, with the reason, before its output
+// is opened.
 TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
-                          const std::string& outputFileName, const std::string& extraOptions = {});
+                          const std::string& outputFileName, const std::string& extraOptions = {},
+                          const TConversionSettings& settings = {});
+
+// How an output made under the rule takes the library option `name`=`value` of its extra
+// option text (names and values trimmed as the engine trims them).
+enum class TOptionUse {
+    Taken,
+    NotTaken,  // nothing in such an output has an option of that name
+    BadValue,  // the option exists but refuses the value
+    // The rule's own setting replaces the option's value.
+    BitRateFixed,
+    SampleRateFixed,
+    ChannelsFixed,
+    SampleFormatFixed,
+};
+// Needs the media libraries loaded.
+TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& settings,
+                               const std::string& name, const std::string& value);
 
 // Keeps a batch from destroying data: no two jobs may write one file, and no job may write
 // over a file that another entry of the batch reads. Names are compared as the files they
@@ -52,9 +87,14 @@ public:
     // `inputs`: every file of the batch, also those that will never get a job.
     explicit TOutputClaims(const std::vector<std::string>& inputs);
 
-    // One more file of the batch. Every input is added before the first Claim, so that no
-    // job writes over a file listed after it.
-    void AddInput(const std::string& input);
+    // One more file of the batch. Every input known at once is added before the first
+    // Claim, so that no job writes over a file listed after it. An input added later (a
+    // list read while the batch runs) may already be claimed as the output of an earlier
+    // entry, which is written or being written: then why it must not be read, and it is
+    // not added; empty otherwise.
+    std::string AddInput(const std::string& input);
+    // Whether `file` is claimed as the output of an entry.
+    bool IsClaimedOutput(const std::string& file) const;
 
     // Empty when `input` may write `output`, which is then claimed for it; otherwise why it
     // may not, and nothing is claimed.

@@ -5,14 +5,17 @@
 namespace kelvaro {
 
 std::atomic<int> LogThreshold{1};
+std::atomic<int> LibraryWarningLevel{1};
 
 int LevelFromLibrary(int libraryLevel)
 {
     const int level = libraryLevel & 0xff;  // bits above carry colour hints
     if (libraryLevel < AV_LOG_PANIC)
         return -1;
-    if (level <= AV_LOG_WARNING)
+    if (level <= AV_LOG_ERROR)
         return 0;
+    if (level <= AV_LOG_WARNING)
+        return LibraryWarningLevel.load(std::memory_order_relaxed);
     if (level <= AV_LOG_INFO)
         return 1;
     if (level <= AV_LOG_DEBUG)

@@ -173,7 +173,7 @@ std::string ProgramFolder()
 
 std::string ProgramLibraryFolder()
 {
-    return ProgramFolder() + "Lib";
+    return KELVARO_PRIVATE_LIB_FOLDER ? ProgramFolder() + "Lib" : std::string();
 }
 
 }  // namespace kelvaro

@@ -44,7 +44,9 @@ void UnloadMediaLibraries(MediaLibrarySet& set);
 bool MediaLibrariesLoaded();
 const std::string& LoadError();
 
-// The folder the program looks in first: the program's own folder followed by "Lib".
+// The folder the program looks in first: the program's own folder followed by "Lib"; empty
+// in a build without that folder (for distributions), so that only the system's libraries
+// are used.
 std::string ProgramLibraryFolder();
 // The folder that holds the running program, with a trailing '/'.
 std::string ProgramFolder();

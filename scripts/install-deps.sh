@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Kelvaro needs to build and test, skipping the package
-# lists' refresh when everything is already there.
+# Installs the Debian 12 packages Kelvaro needs to build and test (GNU parallel for the
+# recipe for several machines, the desktop-file and AppStream validators for the installed
+# tree), skipping the package lists' refresh when everything is already there.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev
   qt6-base-dev qt6-tools-dev qt6-l10n-tools xvfb xauth dbus
+  parallel desktop-file-utils appstream
 )
 
 missing=()

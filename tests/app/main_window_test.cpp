@@ -616,7 +616,7 @@ TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram)
 {
     Window window(services, folders);
     window.Button("spSkinButton5")->click();
-    EXPECT_EQ(services.opened, QStringList{Q(folders.ProgramFolder + "help.htm")});
+    EXPECT_EQ(services.opened, QStringList{Q(folders.HelpFile)});
 }
 
 TEST_F(MainWindowTest, WhatCannotBeOpenedIsReported)
@@ -624,7 +624,7 @@ TEST_F(MainWindowTest, WhatCannotBeOpenedIsReported)
     services.openSucceeds = false;
     Window window(services, folders);
     window.Button("spSkinButton5")->click();
-    EXPECT_EQ(services.errors, QStringList{"Cannot open " + Q(folders.ProgramFolder + "help.htm")});
+    EXPECT_EQ(services.errors, QStringList{"Cannot open " + Q(folders.HelpFile)});
 
     // The output folder at the end of a run.
     window.Add(services, {Q(MakeTone(root, "a.wav", 0.2))});

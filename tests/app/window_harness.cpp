@@ -46,6 +46,8 @@ TAppFolders TestFolders(const fixtures::TempDir& root)
     folders.DefaultFolder = root.File("out/");
     folders.ConfigFolder = root.File("config/");
     folders.ProgramFolder = root.File("program/");
+    folders.HelpFile = folders.ProgramFolder + "help.htm";
+    folders.LibraryFolder = folders.ProgramFolder + "Lib";
     QDir().mkpath(QString::fromStdString(folders.ProgramFolder));
     return folders;
 }

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -37,20 +39,25 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
-// Runs the command line program with `arguments`, its output captured in `dir`.
+// Runs the command line program (or `program`) with `arguments`, its output captured in
+// `dir`.
 class Kelvaro {
 public:
+    // `input`: the file standard input reads; none when empty.
     Kelvaro(const fixtures::TempDir& dir, std::vector<std::string> arguments,
-            std::vector<std::string> environment = {})
+            std::vector<std::string> environment = {}, const std::string& input = {},
+            const char* program = KELVARO_CLI)
         : outPath_(dir.File("stdout.txt")), errPath_(dir.File("stderr.txt"))
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        if (!input.empty())
+            posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        arguments.insert(arguments.begin(), KELVARO_CLI);
+        arguments.insert(arguments.begin(), program);
         std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
@@ -61,10 +68,9 @@ public:
         for (std::string& variable : environment)
             envp.push_back(variable.data());
         envp.push_back(nullptr);
-        const int error =
-            posix_spawn(&pid_, KELVARO_CLI, &actions, nullptr, argv.data(), envp.data());
+        const int error = posix_spawnp(&pid_, program, &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(error, 0) << "cannot start " << KELVARO_CLI;
+        EXPECT_EQ(error, 0) << "cannot start " << program;
     }
     ~Kelvaro()
     {
@@ -93,9 +99,18 @@ private:
 };
 
 Outcome RunKelvaro(const fixtures::TempDir& dir, std::vector<std::string> arguments,
-                   std::vector<std::string> environment = {})
+                   std::vector<std::string> environment = {}, const std::string& input = {},
+                   const char* program = KELVARO_CLI)
 {
-    return Kelvaro(dir, std::move(arguments), std::move(environment)).Wait();
+    return Kelvaro(dir, std::move(arguments), std::move(environment), input, program).Wait();
+}
+
+// What a decoder gives of `path`: a WMA's container also counts the silence its decoder
+// eats at the head.
+double DecodedSeconds(const std::string& path)
+{
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(path);
+    return static_cast<double>(audio.Frames()) / audio.sampleRate;
 }
 
 bool Contains(const std::string& text, const std::string& part)
@@ -118,20 +133,44 @@ protected:
     fixtures::TempDir dir_;
 };
 
-TEST_F(CommandLineRun, BadUsageExitsWithTwoAndTheUsage)
+TEST_F(CommandLineRun, BadUsageExitsWithTwoAndOneLinePointingToTheHelp)
 {
     Outcome outcome = RunKelvaro(dir_, {});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_TRUE(Contains(outcome.err, "kelvaro: no files to convert")) << outcome.err;
-    EXPECT_TRUE(Contains(outcome.err, "Usage: kelvaro"));
+    EXPECT_EQ(outcome.err, "kelvaro: no files to convert (kelvaro --help shows the options)\n");
 
-    outcome = RunKelvaro(dir_, {"--format", "ogg", "a.wav"});
+    outcome = RunKelvaro(dir_, {"-f", "ogg", "a.wav"});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_TRUE(Contains(outcome.err, "unknown format 'ogg'"));
+    EXPECT_EQ(outcome.err,
+              "kelvaro: unknown format 'ogg' (wma or wav) (kelvaro --help shows the options)\n");
 
-    outcome = RunKelvaro(dir_, {"--help"});
+    outcome = RunKelvaro(dir_, {"-h"});
     EXPECT_EQ(outcome.status, 0);
-    EXPECT_TRUE(Contains(outcome.out, "Usage: kelvaro"));
+    EXPECT_TRUE(outcome.out.starts_with("Usage: kelvaro"));
+    outcome = RunKelvaro(dir_, {"--version"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(outcome.out.starts_with("kelvaro 2.0\n")) << outcome.out;
+
+    // Options that nothing in the output takes, or that the format sets itself, are refused
+    // before anything converts.
+    const std::string input = fixtures::MakeWav(dir_.File("a.wav"), Audio(0.2));
+    for (const auto& [option, message] :
+         {std::pair{"bogus=1",
+                    "--option bogus: no part of a WMA output takes an option of "
+                    "that name\n"},
+          {"title=X", "--option title: no part of a WMA output takes an option of that name\n"},
+          {"b=192000",
+           "--option b: the bit rate is the format's own setting; choose it with "
+           "--bitrate\n"},
+          {"ar=22050", "--option ar: the sample rate follows the input; choose it with --rate\n"},
+          {"packet_size=x",
+           "--option packet_size=x: the option packet_size does not take "
+           "that value\n"}}) {
+        outcome = RunKelvaro(dir_, {"--option", option, input});
+        EXPECT_EQ(outcome.status, 2) << option;
+        EXPECT_EQ(outcome.err, std::string("kelvaro: ") + message);
+    }
+    EXPECT_FALSE(fs::exists(dir_.File("a.wma")));
 }
 
 TEST_F(CommandLineRun, MixedFilesBecomeWmaNamedAfterThemWithTheirAudio)
@@ -175,12 +214,20 @@ TEST_F(CommandLineRun, AFailingFileIsReportedWithItsReasonWhileTheOthersConvert)
     const Outcome outcome = RunKelvaro(
         dir_, {"--format=wav", "--output", dir_.File("out"), good, broken, missing, other});
     EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
-    EXPECT_TRUE(Contains(outcome.out, "Summary: 4 files: 2 done, 2 failed")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out, "  done     " + good + " -> " + Out("good.wav")));
-    EXPECT_TRUE(Contains(outcome.out, "  done     " + other + " -> " + Out("other.wav")));
+    // The summary on standard output: the counts, then the failures alone; every file's
+    // line went to standard error as it ended, each failure once.
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 4 files: 2 done, 2 failed\n  failed   "))
+        << outcome.out;
+    EXPECT_FALSE(Contains(outcome.out, "done     ")) << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, "  failed   " + broken + "\n           reason: " + broken))
         << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, "reason: " + missing + ": no such file or directory"));
+    EXPECT_TRUE(Contains(outcome.err, "done     " + good + " -> " + Out("good.wav") + "\n"));
+    EXPECT_TRUE(Contains(outcome.err, "done     " + other + " -> " + Out("other.wav") + "\n"));
+    // The file named once, and the failure said once.
+    const std::string missingLine = "failed   " + missing + ": no such file or directory\n";
+    EXPECT_TRUE(Contains(outcome.err, missingLine)) << outcome.err;
+    EXPECT_EQ(outcome.err.find(missingLine), outcome.err.rfind(missingLine)) << outcome.err;
     EXPECT_EQ(fixtures::DecodeAudio(Out("good.wav")).samples, fixtures::DecodeAudio(good).samples)
         << "WAV keeps every sample";
     EXPECT_FALSE(fs::exists(Out("broken.wav")));
@@ -232,27 +279,53 @@ TEST_F(CommandLineRun, TwoFilesWithOneOutputNameDoNotOverwriteEachOther)
     EXPECT_NEAR(fixtures::Probe(Out("song.wma")).durationSeconds, 1.0, 0.2);
 }
 
-TEST_F(CommandLineRun, TheDefaultFolderIsTheWindowsStoredOneElseTheFallback)
+TEST_F(CommandLineRun, WithoutAnOutputFolderEachOutputGoesBesideItsInput)
 {
-    const std::string input = fixtures::MakeWav(dir_.File("tune.wav"), Audio(1));
+    fs::create_directories(dir_.File("album"));
+    const std::string input = fixtures::MakeWav(dir_.File("album/tune.wav"), Audio(0.5));
+    // A folder the window saved has no say in what scripts do.
     const std::string config = "XDG_CONFIG_HOME=" + dir_.File("config");
-    Outcome outcome =
-        RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
-    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
-    EXPECT_TRUE(fs::exists(dir_.File("chosen/tune.wma")));
-
-    outcome =
-        RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=", "HOME=" + dir_.File("home")});
-    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
-    EXPECT_TRUE(fs::exists(dir_.File("home/Kelvaro/tune.wma")));
-
-    // What the window's settings saved as the default comes first.
     fs::create_directories(dir_.File("config/kelvaro"));
     std::ofstream(dir_.File("config/kelvaro/Path.ini"))
         << "[Output]\nPath=" << dir_.File("stored") << "\n";
-    outcome = RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
+    const Outcome outcome =
+        RunKelvaro(dir_, {input}, {config, "KELVARO_DEFAULT_FOLDER=" + dir_.File("chosen")});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
-    EXPECT_TRUE(fs::exists(dir_.File("stored/tune.wma")));
+    EXPECT_NEAR(DecodedSeconds(dir_.File("album/tune.wma")), 0.5, 0.1);
+    EXPECT_FALSE(fs::exists(dir_.File("stored")));
+    EXPECT_FALSE(fs::exists(dir_.File("chosen")));
+}
+
+TEST_F(CommandLineRun, ChosenBitRateRateChannelsAndBitsAreWhatTheOutputsHold)
+{
+    const std::string input = fixtures::MakeWav(dir_.File("in.wav"), Audio(1, 2, 44100));
+    Outcome outcome = RunKelvaro(dir_, {"-o", Out(""), "--bitrate", "192k", input});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(fixtures::Probe(Out("in.wma")).streams.at(0).bitRate, 192000);
+
+    outcome = RunKelvaro(dir_, {"-o", Out(""), "--rate", "22050", "--channels=1", input});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    fixtures::StreamInfo stream = fixtures::Probe(Out("in.wma")).streams.at(0);
+    EXPECT_EQ(stream.sampleRate, 22050);
+    EXPECT_EQ(stream.channels, 1);
+    EXPECT_EQ(stream.bitRate, 128000);
+
+    outcome = RunKelvaro(dir_, {"-o", Out(""), "-f", "wav", "--bits", "24", "--rate", "96000",
+                                "--channels", "4", input});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    stream = fixtures::Probe(Out("in.wav")).streams.at(0);
+    EXPECT_EQ(stream.codec, "pcm_s24le");
+    EXPECT_EQ(stream.sampleRate, 96000);
+    EXPECT_EQ(stream.channels, 4);
+
+    // What the encoder cannot write at the file's rate fails that file, with the reason.
+    const std::string low = fixtures::MakeWav(dir_.File("low.wav"), Audio(0.2, 1, 8000));
+    outcome = RunKelvaro(dir_, {"-o", Out(""), "--bitrate", "5000k", low, input});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.out, "Summary: 2 files: 1 done, 1 failed\n  failed   " + low +
+                                          "\n           reason: the WMA encoder writes at most "
+                                          "4096000 bit/s at 8000 Hz with 1 channel, not 5000000\n"))
+        << outcome.out;
 }
 
 // The unfinished outputs in `folder`: hidden files that say what they are.
@@ -295,7 +368,7 @@ TEST_F(CommandLineRun, AStopSignalEndsTheRunWithASummaryAndNoHalfMadeOutput)
         const std::string folder = dir_.File("out" + std::to_string(c.signal));
         fs::create_directories(folder);
         std::ofstream(folder + "/first.wma") << "earlier";
-        std::vector<std::string> arguments = {"--output", folder, first, second};
+        std::vector<std::string> arguments = {"-j", "1", "--output", folder, first, second};
         if (c.keepPartial)
             arguments.insert(arguments.begin(), "--keep-partial");
         Kelvaro kelvaro(dir_, arguments);
@@ -365,6 +438,285 @@ TEST_F(CommandLineRun, MoreFilesThanTheOpenFileLimitAllConvert)
     const Outcome outcome = kelvaro.Wait();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_TRUE(Contains(outcome.out, "Summary: 150 files: 150 done, 0 failed\n"));
+}
+
+// A tree of oddly named files, the way collections grow: spaces, a leading dash, non-ASCII,
+// a line break, upper-case extensions, a hidden folder and files that are not audio.
+class OddTree : public CommandLineRun {
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : {"music/sub dir/deep", "music/.hidden", "music/-dashed"})
+            fs::create_directories(dir_.File(folder));
+        const std::string tone = fixtures::MakeWav(dir_.File("tone.wav"), Audio(0.2));
+        for (const char* name :
+             {"music/a b.wav", "music/sub dir/-lead.WAV", "music/sub dir/deep/ünï 日本.wav",
+              "music/-dashed/new\nline.wav", "music/.hidden/x.wav"})
+            fs::copy_file(tone, dir_.File(name));
+        std::ofstream(dir_.File("music/notes.txt")) << "not audio";
+        std::ofstream(dir_.File("music/tune.mid")) << "MThd";
+    }
+    // Every file beneath `folder`, relative to it, sorted.
+    std::vector<std::string> FilesBelow(const std::string& folder) const
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_.File(folder)))
+            if (entry.is_regular_file())
+                files.push_back(fs::relative(entry.path(), dir_.File(folder)).string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+};
+
+TEST_F(OddTree, RecursionTakesTheAudioFilesAndKeepsTheirPlaceBelowTheFolder)
+{
+    Outcome outcome = RunKelvaro(
+        dir_, {"-r", "-o", Out(""), "--keep-structure", "-f", "wav", dir_.File("music")});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_EQ(FilesBelow("out"),
+              (std::vector<std::string>{"-dashed/new\nline.wav", "a b.wav", "sub dir/-lead.wav",
+                                        "sub dir/deep/ünï 日本.wav"}));
+    EXPECT_TRUE(Contains(outcome.err, "-dashed/new?line.wav\n")) << "one line per file";
+
+    outcome = RunKelvaro(dir_, {"-r", dir_.File("music")});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_EQ(outcome.out, "Summary: 4 files: 4 done, 0 failed\n");
+    EXPECT_NEAR(DecodedSeconds(dir_.File("music/sub dir/deep/ünï 日本.wma")), 0.2, 0.1);
+    // Again: the outputs found beside their inputs are not inputs themselves.
+    outcome = RunKelvaro(dir_, {"-r", dir_.File("music/")});
+    EXPECT_EQ(outcome.out, "Summary: 4 files: 4 done, 0 failed\n") << outcome.err;
+
+    // A folder named without --recursive is a failure that says how.
+    outcome = RunKelvaro(dir_, {dir_.File("music")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.out,
+                         "reason: is a folder; --recursive converts the audio "
+                         "files beneath it\n"));
+}
+
+TEST_F(OddTree, ListsFromAFileOrStandardInputTakeAnyName)
+{
+    // As find -print0 writes them, read from standard input.
+    std::string list;
+    for (const char* name : {"music/a b.wav", "music/sub dir/-lead.WAV",
+                             "music/-dashed/new\nline.wav", "music/sub dir/deep/ünï 日本.wav"})
+        list += dir_.File(name) + '\0';
+    list += dir_.File("music/missing.wav");  // no NUL after the last
+    std::ofstream(dir_.File("list0")) << list;
+    Outcome outcome = RunKelvaro(dir_,
+                                 {"--files-from", "-", "-0", "-o", Out(""), "--keep-structure",
+                                  "--report", dir_.File("report.tsv")},
+                                 {}, dir_.File("list0"));
+    EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 5 files: 4 done, 1 failed\n")) << outcome.out;
+    // Each at its own path less the leading "/", as tar keeps names.
+    const std::string below = dir_.File("music").substr(1);
+    EXPECT_TRUE(fs::exists(Out(below + "/-dashed/new\nline.wma")));
+    EXPECT_TRUE(fs::exists(Out(below + "/sub dir/deep/ünï 日本.wma")));
+    const std::string report = ReadFile(dir_.File("report.tsv"));
+    EXPECT_TRUE(
+        report.starts_with("input\toutput\tstatus\taudio_seconds\tseconds_taken\t"
+                           "reason\n"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 6) << report;
+    EXPECT_TRUE(Contains(
+        report, "/-dashed/new\\nline.wav\t" + Out(below) + "/-dashed/new\\nline.wma\tdone\t0."))
+        << report;
+    // Seconds taken: the time its open took.
+    EXPECT_TRUE(Contains(report, "/music/missing.wma\tfailed\t0.000\t0.0")) << report;
+    EXPECT_TRUE(
+        Contains(report, "\t" + dir_.File("music/missing.wav") + ": no such file or directory\n"));
+
+    // Newline-separated, from a file, with a folder walked.
+    std::ofstream(dir_.File("list")) << dir_.File("music/a b.wav") << "\n\n"
+                                     << dir_.File("music/sub dir") << "\n";
+    outcome =
+        RunKelvaro(dir_, {"--files-from", dir_.File("list"), "-r", "-f", "wav", "-o", Out("flat")});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_EQ(FilesBelow("out/flat"),
+              (std::vector<std::string>{"-lead.wav", "a b.wav", "ünï 日本.wav"}));
+
+    // A list in a file is read at once: an output over a file listed later is refused as
+    // it would be on the command line, and that file stays as it was.
+    const std::string take = fixtures::MakeFlac(dir_.File("music/take.flac"), Audio(0.2));
+    std::ofstream(dir_.File("music/take.wav")) << "an earlier take";
+    std::ofstream(dir_.File("list2")) << take << "\n" << dir_.File("music/take.wav") << "\n";
+    outcome = RunKelvaro(dir_, {"--files-from", dir_.File("list2"), "-f", "wav"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.out, "reason: " + dir_.File("music/take.wav") +
+                                          " would overwrite the input " +
+                                          dir_.File("music/take.wav") + "\n"))
+        << outcome.out;
+    EXPECT_EQ(ReadFile(dir_.File("music/take.wav")), "an earlier take");
+}
+
+TEST_F(CommandLineRun, SkipExistingResumesAnInterruptedRunAndReportsEachFile)
+{
+    const std::string first = fixtures::MakeWav(dir_.File("first.wav"), Audio(0.3));
+    const std::string second = fixtures::MakeWav(dir_.File("second.wav"), Audio(90));
+    const std::string third = fixtures::MakeWav(dir_.File("third.wav"), Audio(0.3));
+    const std::vector<std::string> arguments = {
+        "-j",  "1",    "-o", Out(""), "--skip-existing", "--report", dir_.File("report.tsv"),
+        first, second, third};
+    Kelvaro interrupted(dir_, arguments);
+    ASSERT_TRUE(WaitForWriting(Out("")));
+    interrupted.Signal(SIGTERM);
+    Outcome outcome = interrupted.Wait();
+    EXPECT_EQ(outcome.status, 128 + SIGTERM);
+    EXPECT_EQ(outcome.out,
+              "Summary: 3 files: 1 done, 0 failed, 2 stopped\n"
+              "  stopped  " +
+                  second +
+                  " (no output kept)\n"
+                  "  stopped  " +
+                  third + " (no output kept)\n");
+    std::string report = ReadFile(dir_.File("report.tsv"));
+    EXPECT_TRUE(Contains(report, first + "\t" + Out("first.wma") + "\tdone\t0.3")) << report;
+    EXPECT_TRUE(Contains(report, third + "\t" + Out("third.wma") + "\tstopped\t0.000\t0.000\t\n"));
+    const auto firstWritten = fs::last_write_time(Out("first.wma"));
+
+    outcome = RunKelvaro(dir_, arguments);
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_EQ(outcome.out, "Summary: 3 files: 2 done, 0 failed, 1 skipped\n");
+    EXPECT_FALSE(Contains(outcome.err, "skipped")) << "counted, not listed";
+    EXPECT_EQ(fs::last_write_time(Out("first.wma")), firstWritten) << "left alone";
+    EXPECT_NEAR(fixtures::Probe(Out("second.wma")).durationSeconds, 90, 0.2);
+    report = ReadFile(dir_.File("report.tsv"));
+    EXPECT_TRUE(Contains(
+        report, first + "\t" + Out("first.wma") + "\tskipped\t0.000\t0.000\tits output exists\n"));
+    EXPECT_TRUE(Contains(report, second + "\t" + Out("second.wma") + "\tdone\t90.")) << report;
+}
+
+TEST_F(CommandLineRun, LibraryMessagesNameTheirFileAlsoWhileItOpensAndWarningsWaitToBeAskedFor)
+{
+    std::string junk(6000, '\0');
+    for (size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<char>((i * 7919 + 13) % 251);
+    const std::string input = fixtures::MakeRawFile(dir_.File("junk.mp3"), junk);
+    Outcome outcome = RunKelvaro(dir_, {"--log-level", "warning", input});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.err, "junk.mp3: Format mp3 detected only with low score of "))
+        << outcome.err;
+    EXPECT_TRUE(Contains(outcome.err, "junk.mp3: [mp3 @ ")) << "and while it is read";
+    EXPECT_TRUE(Contains(outcome.err, "failed   " + input + ": Error while parsing header"))
+        << "the file named once";
+    outcome = RunKelvaro(dir_, {input});
+    EXPECT_FALSE(Contains(outcome.err, "detected only with low score")) << outcome.err;
+}
+
+// Runs the program with its standard error on a terminal `columns` wide; what it drew.
+std::string DrawnOnATerminal(const std::vector<std::string>& arguments, const std::string& term,
+                             int columns)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return "no terminal";
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(columns);
+    size.ws_row = 24;
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ioctl(slave, TIOCSWINSZ, &size);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> all = {KELVARO_CLI};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::string variable = "TERM=" + term;
+    char* envp[] = {variable.data(), nullptr};
+    pid_t pid = -1;
+    posix_spawn(&pid, KELVARO_CLI, &actions, nullptr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    std::string drawn;
+    char buffer[4096];
+    ssize_t got;
+    // Ends with an error once the program has closed its side.
+    while ((got = read(master, buffer, sizeof buffer)) > 0)
+        drawn.append(buffer, static_cast<size_t>(got));
+    waitpid(pid, nullptr, 0);
+    close(master);
+    return drawn;
+}
+
+TEST_F(CommandLineRun, ProgressIsRedrawnOnlyOnATerminalThatCanAndNeverWiderThanIt)
+{
+    const std::string name =
+        dir_.File("a rather long name of a file, longer than the terminal.wav");
+    const std::string input = fixtures::MakeWav(name, Audio(120));
+    std::string drawn = DrawnOnATerminal({"-o", Out(""), input}, "xterm", 30);
+    EXPECT_TRUE(Contains(drawn, "\x1b[J")) << drawn;
+    EXPECT_TRUE(Contains(drawn, "1/1 files")) << drawn;
+    // Each line, its escape sequences taken out, fits in 29 columns.
+    std::string line;
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        if (drawn[i] == '\x1b') {
+            while (i < drawn.size() && !std::isalpha(static_cast<unsigned char>(drawn[i])))
+                ++i;
+        } else if (drawn[i] == '\n' || drawn[i] == '\r') {
+            // The line of an ended file scrolls away whole; only the redrawn lines are cut.
+            if (!line.starts_with("done ")) {
+                EXPECT_LE(line.size(), 29u) << line;
+            }
+            line.clear();
+        } else {
+            line += drawn[i];
+        }
+    }
+    drawn = DrawnOnATerminal({"-o", Out(""), input}, "dumb", 30);
+    EXPECT_FALSE(Contains(drawn, "\x1b")) << drawn;
+    EXPECT_TRUE(Contains(drawn, "done     " + name)) << drawn;
+}
+
+// The recipe for several machines, with this machine as two: chunks of a NUL-separated list
+// run as separate programs, then one summary and one exit status from their reports.
+TEST_F(OddTree, AListSpreadOverWorkersInChunksGivesOneSummaryAndResumes)
+{
+    if (std::system("parallel --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU parallel is not installed";
+    const std::string broken = fixtures::MakeRawFile(dir_.File("music/broken.mp3"), "no audio");
+    std::string list;
+    for (const char* name : {"music/a b.wav", "music/sub dir/-lead.WAV", "music/broken.mp3",
+                             "music/-dashed/new\nline.wav", "music/sub dir/deep/ünï 日本.wav"})
+        list += dir_.File(name) + '\0';
+    std::ofstream(dir_.File("list0")) << list;
+    const std::vector<std::string> arguments = {"--hosts",
+                                                ":",
+                                                "--jobs-per-host",
+                                                "2",
+                                                "--chunk",
+                                                "2",
+                                                "--null",
+                                                "--kelvaro",
+                                                KELVARO_CLI,
+                                                "--output",
+                                                Out(""),
+                                                "--reports",
+                                                dir_.File("runs"),
+                                                dir_.File("list0"),
+                                                "--",
+                                                "-f",
+                                                "wav"};
+    Outcome outcome = RunKelvaro(dir_, arguments, {}, {}, KELVARO_PARALLEL);
+    EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 5 files: 4 done, 1 failed\n  failed   " + broken +
+                                        "\n           reason: " + broken + ": "))
+        << outcome.out << outcome.err;
+    const std::string below = dir_.File("music").substr(1);
+    EXPECT_NEAR(fixtures::Probe(Out(below + "/-dashed/new\nline.wav")).durationSeconds, 0.2, 0.05);
+    EXPECT_TRUE(fs::exists(Out(below + "/sub dir/deep/ünï 日本.wav")));
+    EXPECT_TRUE(fs::exists(dir_.File("runs/chunk-3.tsv"))) << "five files in chunks of two";
+    EXPECT_FALSE(fs::exists(dir_.File("runs/chunk-4.tsv")));
+    const std::string report = ReadFile(dir_.File("runs/report.tsv"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 6) << report;
+
+    outcome = RunKelvaro(dir_, arguments, {}, {}, KELVARO_PARALLEL);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 5 files: 0 done, 1 failed, 4 skipped\n"))
+        << outcome.out;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "cli/file_list.h"
+
 namespace kelvaro::cli {
 namespace {
 
@@ -17,56 +19,136 @@ std::string UsageErrorOf(const std::vector<std::string>& arguments)
     return {};
 }
 
-TEST(CommandLine, DefaultsAreWmaOneJobAndErrorMessages)
+TEST(CommandLine, DefaultsAreWmaBesideTheInputsOneJobPerCoreAndErrorMessages)
 {
     const TCommandLine command = ParseCommandLine({"a.mp3", "b.flac"});
     EXPECT_EQ(command.Format, TTargetFormat::Wma);
     EXPECT_EQ(command.OutputFolder, "");
-    EXPECT_EQ(command.Jobs, 1);
-    EXPECT_EQ(command.LogLevel, llError);
+    EXPECT_EQ(command.Jobs, 0);
+    EXPECT_EQ(ParallelJobs(command.Jobs),
+              static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(ParallelJobs(3), 3);
+    EXPECT_EQ(command.LogLevel, TMessageLevel::Error);
     EXPECT_EQ(command.OptionText, "");
+    EXPECT_EQ(command.Settings.BitRate, -1);
+    EXPECT_EQ(command.Settings.Bits, -1);
+    EXPECT_EQ(command.Summary, TSummaryScope::Problems);
     EXPECT_EQ(command.Files, (std::vector<std::string>{"a.mp3", "b.flac"}));
-    EXPECT_FALSE(command.Help);
+    EXPECT_FALSE(command.Recursive || command.KeepStructure || command.SkipExisting ||
+                 command.Quiet || command.NulSeparated || command.Help || command.Version);
 }
 
-TEST(CommandLine, EveryOptionTakesItsValueSeparateOrAfterAnEqualsSign)
+TEST(CommandLine, LongAndShortFormsTakeTheirValuesWhereverTheyStand)
 {
-    const TCommandLine command = ParseCommandLine(
-        {"--format", "wav", "--output=/tmp/out", "a.mp3", "--jobs", "0", "--log-level=debug",
-         "--option", "packetsize=2048", "--option=title=a=b", "--", "--odd-name.mp3"});
+    const TCommandLine command = ParseCommandLine({"-f",
+                                                   "wav",
+                                                   "--output=/tmp/out",
+                                                   "a.mp3",
+                                                   "-j3",
+                                                   "--log-level=warning",
+                                                   "--option",
+                                                   "packetsize=2048",
+                                                   "--option=title=a=b",
+                                                   "-qr0",
+                                                   "--files-from",
+                                                   "-",
+                                                   "--rate",
+                                                   "22050",
+                                                   "--channels=1",
+                                                   "--bits",
+                                                   "24",
+                                                   "--keep-structure",
+                                                   "--skip-existing",
+                                                   "--summary",
+                                                   "full",
+                                                   "--report=r.tsv",
+                                                   "--keep-partial",
+                                                   "--",
+                                                   "--odd-name.mp3",
+                                                   "-"});
     EXPECT_EQ(command.Format, TTargetFormat::Wav);
     EXPECT_EQ(command.OutputFolder, "/tmp/out");
-    EXPECT_EQ(command.Jobs, 0);
-    EXPECT_EQ(command.LogLevel, llDebug);
+    EXPECT_EQ(command.Jobs, 3);
+    EXPECT_EQ(command.LogLevel, TMessageLevel::Warning);
     EXPECT_EQ(command.OptionText, "packetsize=2048\ntitle=a=b\n");
-    EXPECT_EQ(command.Files, (std::vector<std::string>{"a.mp3", "--odd-name.mp3"}));
-    EXPECT_EQ(ParseCommandLine({"-"}).Files, (std::vector<std::string>{"-"}));
-    EXPECT_TRUE(ParseCommandLine({"--help"}).Help);
+    EXPECT_TRUE(command.Quiet && command.Recursive && command.NulSeparated &&
+                command.KeepStructure && command.SkipExisting && command.KeepPartial);
+    EXPECT_EQ(command.FilesFrom, "-");
+    EXPECT_EQ(command.Settings.SampleRate, 22050);
+    EXPECT_EQ(command.Settings.Channels, 1);
+    EXPECT_EQ(command.Settings.Bits, 24);
+    EXPECT_EQ(command.Summary, TSummaryScope::Full);
+    EXPECT_EQ(command.ReportFile, "r.tsv");
+    EXPECT_EQ(command.Files, (std::vector<std::string>{"a.mp3", "--odd-name.mp3", "-"}));
+
+    EXPECT_EQ(ParseCommandLine({"--bitrate", "192k", "a"}).Settings.BitRate, 192000);
+    EXPECT_EQ(ParseCommandLine({"--bitrate=64000", "a"}).Settings.BitRate, 64000);
+    EXPECT_EQ(ParseCommandLine({"--files-from", "list"}).FilesFrom, "list") << "no FILE needed";
+    EXPECT_TRUE(ParseCommandLine({"-h"}).Help);
+    EXPECT_TRUE(ParseCommandLine({"-V"}).Version);
+    EXPECT_TRUE(ParseCommandLine({"--vers"}).Version) << "a unique abbreviation";
+    EXPECT_TRUE(ParseCommandLine({"--help", "--bits", "24"}).Help) << "help is never refused";
 }
 
 TEST(CommandLine, MistakesAreUsageErrorsThatSayWhat)
 {
     EXPECT_EQ(UsageErrorOf({}), "no files to convert");
-    EXPECT_EQ(UsageErrorOf({"--format", "mp3", "a.wav"}), "unknown format 'mp3' (wma or wav)");
+    EXPECT_EQ(UsageErrorOf({"-f", "mp3", "a.wav"}), "unknown format 'mp3' (wma or wav)");
     EXPECT_EQ(UsageErrorOf({"a.wav", "--format"}), "--format needs a value");
+    EXPECT_EQ(UsageErrorOf({"a.wav", "-j"}), "--jobs needs a value");
     EXPECT_EQ(UsageErrorOf({"--jobs", "-1", "a.wav"}),
               "--jobs takes a number from 0 to 256, not '-1'");
     EXPECT_EQ(UsageErrorOf({"--jobs", "2x", "a.wav"}),
               "--jobs takes a number from 0 to 256, not '2x'");
     EXPECT_EQ(UsageErrorOf({"--log-level", "loud", "a.wav"}),
-              "unknown log level 'loud' (quiet, error, info, debug or all)");
+              "unknown log level 'loud' (quiet, error, warning, info, debug or all)");
     EXPECT_EQ(UsageErrorOf({"--option", "ab", "a.wav"}), "--option takes NAME=VALUE, not 'ab'");
     EXPECT_EQ(UsageErrorOf({"--option", "=5", "a.wav"}), "--option takes NAME=VALUE, not '=5'");
     EXPECT_EQ(UsageErrorOf({"--option", "title=a\nab=1", "a.wav"}),
               "--option values cannot hold line breaks");
     EXPECT_EQ(UsageErrorOf({"--output=", "a.wav"}), "--output needs a folder");
     EXPECT_EQ(UsageErrorOf({"--fast", "a.wav"}), "unknown option '--fast'");
+    EXPECT_EQ(UsageErrorOf({"--fast=1", "a.wav"}), "unknown option '--fast'");
+    EXPECT_EQ(UsageErrorOf({"-x", "a.wav"}), "unknown option '-x'");
+    EXPECT_EQ(UsageErrorOf({"--quiet=yes", "a.wav"}), "--quiet takes no value");
+    EXPECT_EQ(UsageErrorOf({"--keep", "a.wav"}),
+              "ambiguous option '--keep' (--keep-partial, --keep-structure)");
+    EXPECT_EQ(UsageErrorOf({"--summary", "long", "a.wav"}),
+              "--summary takes short or full, not 'long'");
+    EXPECT_EQ(UsageErrorOf({"-0", "a.wav"}), "--null applies to the list of --files-from");
 }
 
-TEST(CommandLine, ZeroJobsMeansOnePerCore)
+TEST(CommandLine, EncodingSettingsAreCheckedAgainstTheFormat)
 {
-    EXPECT_EQ(ParallelJobs(3), 3);
-    EXPECT_EQ(ParallelJobs(0), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(UsageErrorOf({"--bitrate", "23999", "a"}),
+              "--bitrate takes bits per second from 24000 (or 24k, the WMA encoder's least), "
+              "not '23999'");
+    EXPECT_EQ(UsageErrorOf({"--bitrate", "9999999999", "a"}).substr(0, 27),
+              "--bitrate takes bits per se");
+    EXPECT_EQ(UsageErrorOf({"--bitrate", "192k", "-f", "wav", "a"}),
+              "--bitrate applies to WMA; a WAV file's bit rate follows its rate, channels and "
+              "bits");
+    EXPECT_EQ(UsageErrorOf({"--bits", "24", "a"}),
+              "--bits applies to WAV; WMA has no fixed sample size");
+    EXPECT_EQ(UsageErrorOf({"-f", "wav", "--bits", "32", "a"}), "--bits takes 16 or 24, not '32'");
+    EXPECT_EQ(UsageErrorOf({"--rate", "96000", "a"}),
+              "WMA takes a --rate from 8000 to 48000 Hz, not 96000");
+    EXPECT_EQ(UsageErrorOf({"-f", "wav", "--rate", "0", "a"}),
+              "--rate takes a sample rate in Hz from 1 to 768000, not '0'");
+    EXPECT_EQ(UsageErrorOf({"--channels", "6", "a"}), "WMA takes at most 2 --channels, not 6");
+    EXPECT_EQ(UsageErrorOf({"-f", "wav", "--channels", "65", "a"}),
+              "--channels takes a channel count from 1 to 64, not '65'");
+    EXPECT_EQ(UsageErrorOf({"-f", "wav", "--rate", "96000", "--channels", "6", "a"}), "");
+}
+
+TEST(FileList, ANamedFileKeepsItsPathBelowTheOutputFolderNeverAboveIt)
+{
+    EXPECT_EQ(KeptPath("music/a b/song.mp3"), "music/a b/song.mp3");
+    EXPECT_EQ(KeptPath("./music//song.mp3"), "music/song.mp3");
+    EXPECT_EQ(KeptPath("/data/music/song.mp3"), "data/music/song.mp3");
+    EXPECT_EQ(KeptPath("../../music/song.mp3"), "music/song.mp3");
+    EXPECT_EQ(KeptPath("music/../../song.mp3"), "song.mp3");
+    EXPECT_EQ(KeptPath("-song.mp3"), "-song.mp3");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "converter/path_ini.h"
 #include "fixtures/media_fixtures.h"
+#include "medialib/media_loader.h"
 
 namespace kelvaro {
 namespace {
@@ -39,6 +40,9 @@ TEST(AppFolders, FollowTheHomeFolderByDefault)
     EXPECT_EQ(folders.ConfigFolder, "/home/someone/.config/kelvaro/");
     EXPECT_EQ(folders.PathIniFile(), "/home/someone/.config/kelvaro/Path.ini");
     EXPECT_EQ(folders.ProgramFolder.back(), '/');
+    // Beside the program in a build tree, in the data folder of an installed one.
+    EXPECT_TRUE(folders.HelpFile.ends_with("/help.htm")) << folders.HelpFile;
+    EXPECT_EQ(folders.LibraryFolder, ProgramLibraryFolder());
 }
 
 TEST(AppFolders, EnvironmentOverridesGainTheirSeparator)

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "converter/audio_extensions.h"
 #include "converter/av_converter.h"
 #include "fixtures/media_fixtures.h"
 #include "support/test_support.h"
@@ -48,6 +49,22 @@ TEST(ConversionRuleInput, DatFilesInAnyCaseAreReadAsMpegProgramStreams)
     EXPECT_EQ(ConversionInputOptions("/disc.dat/track").FormatName, "");
     EXPECT_EQ(ConversionInputOptions("/music/song.mp3").FileName, "/music/song.mp3");
     EXPECT_TRUE(ConversionInputOptions("/vcd/AVSEQ01.DAT").ExtraOptions.empty());
+}
+
+TEST(AudioExtensions, FolderFilesAreTakenByTheirExtensionInAnyCase)
+{
+    EXPECT_TRUE(HasAudioExtension("/music/a.mp3"));
+    EXPECT_TRUE(HasAudioExtension("/music/A.OPUS"));
+    EXPECT_TRUE(HasAudioExtension("/music/take.two.Aif"));
+    for (const char* added :
+         {"oga", "opus", "aif", "aiff", "wv", "ac3", "dts", "mpc", "au", "mka", "webm"})
+        EXPECT_TRUE(HasAudioExtension(std::string("x.") + added)) << added;
+    EXPECT_FALSE(HasAudioExtension("/music/song.mid")) << "no MIDI decoder";
+    EXPECT_FALSE(HasAudioExtension("/music/song.ofr")) << "no OptimFROG reader";
+    EXPECT_FALSE(HasAudioExtension("/music/notes.txt"));
+    EXPECT_FALSE(HasAudioExtension("/music/mp3"));
+    EXPECT_FALSE(HasAudioExtension("/music/.wav")) << "a hidden file's name, no extension";
+    EXPECT_FALSE(HasAudioExtension("/music.wav/readme"));
 }
 
 TInputDescription Audio(int channels, int sampleRate)
@@ -100,6 +117,43 @@ TEST(ConversionRuleOutput, WavUsesTheWavMuxerAndKeepsFollowingTheInput)
     EXPECT_EQ(wav.AudioChannels, -1);
     EXPECT_EQ(wav.SampleRate, -1);
     EXPECT_NE(wav.CopyTags, 0);
+}
+
+TEST(ConversionRuleOutput, ChosenSettingsReplaceTheRulesOwn)
+{
+    TConversionSettings settings;
+    settings.BitRate = 192000;
+    settings.SampleRate = 22050;
+    settings.Channels = 1;
+    const TOutputOptions wma =
+        ConversionOutputOptions(TTargetFormat::Wma, "/out/a.wma", Audio(6, 96000), settings);
+    EXPECT_EQ(wma.AudioBitrate, 192000);
+    EXPECT_EQ(wma.SampleRate, 22050);
+    EXPECT_EQ(wma.AudioChannels, 1);
+
+    settings = {};
+    settings.Bits = 24;
+    const TOutputOptions wav =
+        ConversionOutputOptions(TTargetFormat::Wav, "/out/a.wav", Audio(2, 44100), settings);
+    EXPECT_EQ(wav.AudioCodec, "pcm_s24le");
+    EXPECT_EQ(wav.SampleRate, -1);
+    settings.Bits = 16;
+    EXPECT_EQ(
+        ConversionOutputOptions(TTargetFormat::Wav, "/a.wav", Audio(2, 44100), settings).AudioCodec,
+        "");
+}
+
+TEST(OutputClaims, ALaterInputThatIsAnEarlierEntrysOutputIsRefused)
+{
+    TOutputClaims claims({"/a/song.flac"});
+    EXPECT_EQ(claims.Claim("/a/song.flac", "/a/song.wav"), "");
+    EXPECT_TRUE(claims.IsClaimedOutput("/a/../a/song.wav"));
+    EXPECT_FALSE(claims.IsClaimedOutput("/a/song.flac"));
+    EXPECT_EQ(claims.AddInput("/a/song.wav"),
+              "/a/song.wav is the output of /a/song.flac in this batch");
+    EXPECT_EQ(claims.AddInput("/a/other.wav"), "");
+    EXPECT_EQ(claims.Claim("/b/x.mp3", "/a/other.wav"),
+              "/a/other.wav would overwrite the input /a/other.wav");
 }
 
 TEST(OutputClaims, ASecondWriterOfOneFileIsRefusedNamingTheFirst)
@@ -194,6 +248,62 @@ TEST_F(ConversionSetUpTest, SurroundInputBecomesAStereo48kWmaStreamButStaysSoInW
     EXPECT_EQ(encoder(wma)->sample_rate, 48000);
     EXPECT_EQ(encoder(wav)->ch_layout.nb_channels, 6);
     EXPECT_EQ(encoder(wav)->sample_rate, 96000);
+}
+
+TEST_F(ConversionSetUpTest, ABitRateTheWmaEncoderWouldNotWriteFailsTheJobWithTheReason)
+{
+    fixtures::AudioSpec audioSpec;
+    audioSpec.seconds = 0.2;
+    audioSpec.channels = 1;
+    audioSpec.sampleRate = 8000;
+    const std::string input = fixtures::MakeWav(dir_.File("low.wav"), audioSpec);
+    TConversionSettings settings;
+    settings.BitRate = 8000000;
+    TFFmpegHlpr job(codecLock_);
+    job.Reset();
+    EXPECT_FALSE(
+        ConversionSetUp(input, TTargetFormat::Wma, dir_.File("low.wma"), {}, settings)(job));
+    EXPECT_EQ(
+        job.LastError,
+        "the WMA encoder writes at most 4096000 bit/s at 8000 Hz with 1 channel, not 8000000");
+    EXPECT_EQ(job.OutputFileCount, 0);
+
+    settings.BitRate = 320000;
+    settings.SampleRate = 22050;
+    TFFmpegHlpr fits(codecLock_);
+    fits.Reset();
+    ASSERT_TRUE(ConversionSetUp(input, TTargetFormat::Wma, dir_.File("deep/er/low.wma"), {},
+                                settings)(fits))
+        << fits.LastError;
+    EXPECT_EQ(fits.OutputFiles[0].Streams.at(0).Encoder->bit_rate, 320000);
+    EXPECT_EQ(fits.OutputFiles[0].Streams.at(0).Encoder->sample_rate, 22050);
+    EXPECT_TRUE(std::filesystem::is_directory(dir_.File("deep/er"))) << "its folder is made";
+    fits.ReleaseFiles();
+}
+
+TEST_F(ConversionSetUpTest, ExtraOptionsAreTakenOnlyWhereTheOutputHasThem)
+{
+    const TConversionSettings none;
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "packet_size", "3200"),
+              TOptionUse::Taken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, " packetsize ", "2048"),
+              TOptionUse::Taken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "cutoff", "15000"), TOptionUse::Taken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wav, none, "rf64", "auto"), TOptionUse::Taken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "rf64", "auto"), TOptionUse::NotTaken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "title", "X"), TOptionUse::NotTaken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "bogus", "1"), TOptionUse::NotTaken);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "g", "12"), TOptionUse::NotTaken)
+        << "a video option, and the output has no video";
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "packet_size", "abc"),
+              TOptionUse::BadValue);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "b", "192000"),
+              TOptionUse::BitRateFixed);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wma, none, "ar", "22050"),
+              TOptionUse::SampleRateFixed);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wav, none, "ac", "1"), TOptionUse::ChannelsFixed);
+    EXPECT_EQ(ConversionOptionUse(TTargetFormat::Wav, none, "sample_fmt", "s32"),
+              TOptionUse::SampleFormatFixed);
 }
 
 }  // namespace

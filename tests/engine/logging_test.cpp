@@ -1,3 +1,5 @@
+#include "engine/logging.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -5,7 +7,6 @@
 #include <thread>
 
 #include "engine/job.h"
-#include "engine/logging.h"
 #include "engine/media_error.h"
 #include "medialib/log_levels.h"
 #include "medialib/media_functions.h"
@@ -129,13 +130,16 @@ TEST_F(LibraryLog, ThresholdFiltersOnTheMappedLevel)
     LogThreshold = 0;  // errors only
     LogThrough(nullptr, AV_LOG_INFO, "info\n");
     LogThrough(nullptr, AV_LOG_VERBOSE, "verbose\n");
-    LogThrough(nullptr, AV_LOG_WARNING, "warning\n");
+    LogThrough(nullptr, AV_LOG_WARNING, "hidden warning\n");
     LogThrough(nullptr, AV_LOG_ERROR | AV_LOG_C(134), "coloured error\n");
+    LibraryWarningLevel = 0;  // warnings shown with the errors
+    LogThrough(nullptr, AV_LOG_WARNING, "warning\n");
+    LibraryWarningLevel = 1;
     const std::vector<Line> lines = component_.Lines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, "warning");
-    EXPECT_EQ(lines[0].level, 0);
-    EXPECT_EQ(lines[1].text, "coloured error");
+    EXPECT_EQ(lines[0].text, "coloured error");
+    EXPECT_EQ(lines[1].text, "warning");
+    EXPECT_EQ(lines[1].level, 0);
 
     LogThreshold = -1;  // quiet
     LogThrough(nullptr, AV_LOG_ERROR, "dropped\n");
@@ -230,7 +234,7 @@ TEST(LogLevels, LibraryAndKelvaroScalesMapBothWays)
     EXPECT_EQ(LevelFromLibrary(AV_LOG_QUIET), -1);
     EXPECT_EQ(LevelFromLibrary(AV_LOG_PANIC), 0);
     EXPECT_EQ(LevelFromLibrary(AV_LOG_FATAL), 0);
-    EXPECT_EQ(LevelFromLibrary(AV_LOG_WARNING), 0);
+    EXPECT_EQ(LevelFromLibrary(AV_LOG_WARNING), 1) << "hidden when only errors are asked for";
     EXPECT_EQ(LevelFromLibrary(AV_LOG_INFO | AV_LOG_C(134)), 1);
     EXPECT_EQ(LevelFromLibrary(AV_LOG_VERBOSE), 2);
     EXPECT_EQ(LevelFromLibrary(AV_LOG_DEBUG), 2);
