@@ -50,7 +50,7 @@ namespace kelvaro {
     X(av_opt_next) X(av_opt_free) X(av_opt_child_class_iterate)                                \
     X(av_dict_set) X(av_dict_get) X(av_dict_copy) X(av_dict_count) X(av_dict_free)             \
     X(av_frame_alloc) X(av_frame_free) X(av_frame_unref) X(av_frame_get_buffer)                \
-    X(av_frame_make_writable)                                                                  \
+    X(av_frame_make_writable) X(av_frame_move_ref)                                             \
     X(av_channel_layout_default) X(av_channel_layout_copy) X(av_channel_layout_uninit)         \
     X(av_channel_layout_compare)                                                               \
     X(av_get_sample_fmt_name) X(av_get_bytes_per_sample) X(av_sample_fmt_is_planar)            \
@@ -65,7 +65,7 @@ namespace kelvaro {
 #define KELVARO_AVCODEC_FUNCTIONS(X)                                                           \
     X(avcodec_find_encoder_by_name) X(avcodec_find_decoder_by_name) X(avcodec_find_encoder)    \
     X(avcodec_find_decoder) X(avcodec_get_name) X(avcodec_get_class)                           \
-    X(avcodec_alloc_context3) X(avcodec_free_context) X(avcodec_open2)                         \
+    X(avcodec_alloc_context3) X(avcodec_free_context) X(avcodec_open2) X(avcodec_flush_buffers)  \
     X(avcodec_parameters_from_context) X(avcodec_parameters_to_context)                        \
     X(avcodec_parameters_copy)                                                                 \
     X(avcodec_send_packet) X(avcodec_receive_frame) X(avcodec_send_frame)                      \

@@ -12,6 +12,7 @@
 #include "medialib/media_functions.h"
 #include "medialib/media_loader.h"
 #include "medialib/realvideo_library.h"
+#include "medialib/realvideo_standin.h"
 #include "support/test_support.h"
 
 namespace kelvaro {
@@ -176,7 +177,7 @@ TEST_F(FakeLibraries, SecondCallAnswersTrueWithoutTouchingAnything)
     EXPECT_EQ(onLoadedCalls, 0);
 }
 
-TEST_F(FakeLibraries, OptionalLibraryBindsTheOlderNamesAndIsNeverRequired)
+TEST_F(FakeLibraries, OptionalRealVideoLibraryBindsEitherNameSetAndIsNeverRequired)
 {
     PutAll(true);
     set_.optional = {&RealVideoLibrary()};
@@ -184,22 +185,36 @@ TEST_F(FakeLibraries, OptionalLibraryBindsTheOlderNamesAndIsNeverRequired)
     EXPECT_FALSE(RealVideoLibrary().IsBound());
     UnloadMediaLibraries(set_);
 
-    fs::copy_file(FAKE_REALVIDEO_LIBRARY, folder_.File("drvc.so"));
-    ASSERT_TRUE(LoadMediaLibraries(set_, folder_.Path(), true));
-    EXPECT_TRUE(RealVideoLibrary().IsBound());
-    EXPECT_NE(realvideo.Transform, nullptr);
-    EXPECT_EQ(realvideo.Init(nullptr, nullptr), 0);
-    UnloadMediaLibraries(set_);
-    EXPECT_EQ(realvideo.Transform, nullptr);
-
-    // Neither name set: not bound, and loading still succeeds.
-    fs::copy_file(FAKE_LIBRARY, folder_.File("drvc.so"), fs::copy_options::overwrite_existing);
+    // Neither name set complete: not bound, the last name tried is reported, and loading
+    // still succeeds.
+    fs::copy_file(REALVIDEO_STANDIN_INCOMPLETE, folder_.File("drvc.so"));
     ASSERT_TRUE(LoadMediaLibraries(set_, folder_.Path(), true));
     EXPECT_FALSE(RealVideoLibrary().IsBound());
     EXPECT_EQ(RealVideoLibrary().ErrorText().rfind(
-                  "Load function RV20toYUV420CustomMessage@drvc.so error: ", 0),
+                  "Load function RV20toYUV420Transform@drvc.so error: ", 0),
               0u)
         << RealVideoLibrary().ErrorText();
+    EXPECT_EQ(realvideo.Init, nullptr) << "no slot keeps half a name set";
+    UnloadMediaLibraries(set_);
+
+    // The newer names, the older ones, and the older ones when a newer one is missing; each
+    // from a folder of its own, so that no earlier mapping can answer for it.
+    const std::pair<const char*, int> standIns[] = {{REALVIDEO_STANDIN_RV40, 40},
+                                                    {REALVIDEO_STANDIN_RV20, 20},
+                                                    {REALVIDEO_STANDIN_FALLBACK, 20}};
+    for (const auto& [standIn, prefix] : standIns) {
+        const fs::path folder = folder_.Path() / fs::path(standIn).stem();
+        fs::create_directory(folder);
+        fs::copy_file(standIn, folder / "drvc.so");
+        ASSERT_TRUE(RealVideoLibrary().Bind(folder.string())) << RealVideoLibrary().ErrorText();
+        RealVideoInitRecord record;
+        void* handle = nullptr;
+        EXPECT_EQ(realvideo.Init(&record, &handle), 0);
+        EXPECT_EQ(RealVideoStandInLoadedFrom(RealVideoLibrary().LoadedPath())->prefix, prefix)
+            << standIn;
+        RealVideoLibrary().Unload();
+        EXPECT_EQ(realvideo.Transform, nullptr);
+    }
 }
 
 TEST(RealMediaLibraries, BindEveryFunctionAndSetTheLogThreshold)
