@@ -426,6 +426,10 @@ private:
     void FilterAndWrite(TOutputStreamState& output, size_t filterIndex, AVPacket* packet);
     // Shifts a packet's timestamps so that the stream's never go back, and logs each shift.
     void KeepTimestampsRising(TOutputStreamState& output, AVPacket& packet);
+    // Sends one packet (none: the drain) to the stream's decoder and hands every frame it
+    // releases to `take`, which says whether it could use it. 0, or -1 when decoding failed.
+    int DecodeFrames(TInputStreamState& input, const AVPacket* packet,
+                     const std::function<bool(AVFrame&)>& take);
     int DecodeAudio(int inputStreamIndex, const AVPacket* packet);
     int DecodeSubtitle(int inputStreamIndex, const AVPacket* packet);
     const uint8_t* ConvertToInterleaved(TInputStreamState& input, const AVFrame& frame, int& size);
@@ -438,6 +442,7 @@ private:
     // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
     // with the output clock, which they advance.
     void SendSamples(TOutputStreamState& output, const uint8_t* samples, int frames);
+    // Encodes one frame (none: the drain) and writes every packet the encoder releases.
     void SendToEncoder(TOutputStreamState& output, const AVFrame* frame);
     // Puts what the resampler still holds through to the encoder.
     void FlushResampler(TOutputStreamState& output);

@@ -306,21 +306,9 @@ int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet
 int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
 {
     TInputStreamState& input = *InputStreams[inputStreamIndex];
-    AVCodecContext* decoder = input.Decoder();
-    if (!DecodedFrame)
-        DecodedFrame.reset(avutil.av_frame_alloc());
-    AVFrame* frame = DecodedFrame.get();
-    if (!frame)
-        return -1;
     if (packet && input.FirstPacketTime == AV_NOPTS_VALUE)
         input.FirstPacketTime = input.NextPts;
-    int result = avcodec.avcodec_send_packet(decoder, packet);
-    if (result < 0 && result != AVERROR_EOF)
-        return -1;
-    int frames = 0;
-    while ((result = avcodec.avcodec_receive_frame(decoder, frame)) >= 0) {
-        if (++frames == 2 && packet && JobLogLevel > 0)
-            Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
+    return DecodeFrames(input, packet, [&](AVFrame& frame) {
         // The first frame belongs at the first packet's time, not at the time of the packet
         // that released it; later frames keep that distance.
         if (input.DecoderDelay == AV_NOPTS_VALUE)
@@ -329,12 +317,11 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
                                      : std::max<int64_t>(0, input.NextPts - input.FirstPacketTime);
         input.Pts = input.NextPts - input.DecoderDelay;
         int size = 0;
-        const uint8_t* data = ConvertToInterleaved(input, *frame, size);
-        avutil.av_frame_unref(frame);
+        const uint8_t* data = ConvertToInterleaved(input, frame, size);
         if (!data)
-            return -1;
+            return false;
         if (size <= 0)
-            continue;
+            return true;
         input.DecodedBytes += size;
         input.NextPts += int64_t{size} * 500000 /
                          (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels);
@@ -346,8 +333,8 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
         }
         EmulateRate(input);
         DispatchDecoded(inputStreamIndex, data, size, nullptr, AV_NOPTS_VALUE);
-    }
-    return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : -1;
+        return true;
+    });
 }
 
 const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,

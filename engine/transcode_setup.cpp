@@ -554,6 +554,7 @@ void TCustomFFmpegHlpr::OpenCodecs()
                                          input.FileIndex, input.StreamIndex,
                                          ErrorReason(result).c_str()));
         OpenedDecoders.push_back(input.DecoderSlot);
+        input.FrameDecoder = MakeLibraryDecoder(decoder);
     }
 }
 
