@@ -271,6 +271,8 @@ int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet
         int result = -1;
         if (type == AVMEDIA_TYPE_AUDIO)
             result = DecodeAudio(inputStreamIndex, packet);
+        else if (type == AVMEDIA_TYPE_VIDEO)
+            result = DecodeVideo(inputStreamIndex, packet);
         else if (type == AVMEDIA_TYPE_SUBTITLE)
             result = DecodeSubtitle(inputStreamIndex, packet);
         if (result < 0) {
@@ -332,7 +334,28 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
                     Clamp((samples[i] * AudioVolume + 128) >> 8, -32768, 32767));
         }
         EmulateRate(input);
-        DispatchDecoded(inputStreamIndex, data, size, nullptr, AV_NOPTS_VALUE);
+        DispatchDecoded(inputStreamIndex, data, size, nullptr, nullptr, AV_NOPTS_VALUE);
+        return true;
+    });
+}
+
+int TCustomFFmpegHlpr::DecodeVideo(int inputStreamIndex, const AVPacket* packet)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    const AVRational rate = input.Decoder()->framerate.num > 0 ? input.Decoder()->framerate
+                                                               : input.Stream->r_frame_rate;
+    const int64_t frameDuration =
+        rate.num > 0 && rate.den > 0 ? int64_t{1000000} * rate.den / rate.num : 0;
+    return DecodeFrames(input, packet, [&](AVFrame& picture) {
+        // Pictures come out in presentation order, not in the order of the packets that
+        // release them (B-frames): each takes its own time.
+        input.Pts = picture.best_effort_timestamp != AV_NOPTS_VALUE
+                        ? ToMicroseconds(picture.best_effort_timestamp, input.Stream->time_base)
+                        : input.NextPts;
+        input.NextPts = input.Pts + frameDuration;
+        input.Quality = static_cast<float>(picture.quality);
+        EmulateRate(input);
+        DispatchDecoded(inputStreamIndex, nullptr, 0, &picture, nullptr, AV_NOPTS_VALUE);
         return true;
     });
 }
@@ -426,12 +449,13 @@ int TCustomFFmpegHlpr::DecodeSubtitle(int inputStreamIndex, const AVPacket* pack
         AVSubtitle* subtitle;
         ~Release() { avcodec.avsubtitle_free(subtitle); }
     } release{&subtitle};
-    DispatchDecoded(inputStreamIndex, nullptr, 0, &subtitle, packet->pts);
+    DispatchDecoded(inputStreamIndex, nullptr, 0, nullptr, &subtitle, packet->pts);
     return 0;
 }
 
 void TCustomFFmpegHlpr::DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
-                                        AVSubtitle* subtitle, int64_t packetPts)
+                                        const AVFrame* picture, AVSubtitle* subtitle,
+                                        int64_t packetPts)
 {
     TInputStreamState& input = *InputStreams[inputStreamIndex];
     if (StartTime != 0 && input.Pts < StartTime)
@@ -449,7 +473,9 @@ void TCustomFFmpegHlpr::DispatchDecoded(int inputStreamIndex, const uint8_t* dat
                 DoSubtitleOutput(*output, input, *subtitle, packetPts);
             break;
         case AVMEDIA_TYPE_VIDEO:
-            throw FFMpegException("Video re-encoding is not supported yet");
+            if (picture)
+                DoVideoOutput(*output, input, *picture);
+            break;
         default:
             throw FFMpegException("invalid codec_type");
         }
@@ -492,6 +518,8 @@ void TCustomFFmpegHlpr::DrainOutputStreams(int inputStreamIndex)
             continue;
         if (output->Encoder()->codec_type == AVMEDIA_TYPE_AUDIO)
             DrainAudioEncoder(*output);
+        else if (output->Encoder()->codec_type == AVMEDIA_TYPE_VIDEO)
+            SendToEncoder(*output, nullptr);
     }
 }
 

@@ -68,12 +68,16 @@ struct TOutputStreamState {
     TInputStreamState* SyncStream = nullptr;
     int64_t OutputClock = 0;  // in encoder time-base units: frames for video, samples for audio
 
-    // Video: crop, pad and scale.
+    // Video: crop, pad and scale. WorkPicture receives the scaled or padded picture; Picture
+    // holds a reference to what the encoder gets next.
     int32_t VideoResample = 0;
     FramePtr WorkPicture;
+    FramePtr Picture;
     SwsContextPtr ScaleContext;
+    int32_t ScalerInputWidth = 0;  // what ScaleContext was made for
     int32_t ScalerInputHeight = 0;
-    int32_t VideoCrop = 0, CropTop = 0, CropLeft = 0;
+    int32_t ScalerInputFormat = -1;
+    int32_t VideoCrop = 0, CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
 
     // Audio: the resampler between the decoded and the encoded rate and channels, the FIFO
