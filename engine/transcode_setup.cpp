@@ -456,7 +456,11 @@ void TCustomFFmpegHlpr::PrepareReEncode(TOutputStreamState& output, TInputStream
             int64_t flags = ScalerFlags;
             avutil.av_opt_get_int(DefaultScalerContext.get(), "sws_flags", 0, &flags);
             ScalerFlags = static_cast<int32_t>(flags);
-            PrepareScaler(output, width, height, source->format);
+            // A stream whose pictures the probe could not size gets its scaler from the first
+            // picture decoded.
+            if (avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source->format)) &&
+                source->width > 0 && source->height > 0)
+                PrepareScaler(output, width, height, source->format);
         }
         if (Deinterlace && JobLogLevel >= 0)
             Log(0, "Deinterlacing is not available: pictures are encoded as they are decoded");

@@ -184,6 +184,11 @@ void TCustomFFmpegHlpr::PrepareScaler(TOutputStreamState& output, int width, int
         output.ScalerInputHeight == height && output.ScalerInputFormat == format)
         return;
     const AVCodecContext* encoder = output.Encoder();
+    // The scaler aborts the process on a format it has no description of.
+    if (width <= 0 || height <= 0 ||
+        !avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format)) ||
+        !avutil.av_pix_fmt_desc_get(encoder->pix_fmt))
+        throw FFMpegException("Cannot get resampling context");
     output.ScaleContext.reset(
         swscale.sws_getContext(width, height, static_cast<AVPixelFormat>(format),
                                encoder->width - output.PadLeft - output.PadRight,
