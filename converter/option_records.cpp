@@ -15,7 +15,16 @@ void SetPositiveOption(TFFmpegHlpr& job, const char* name, int32_t value)
 
 const char* NormText(int32_t norm)
 {
-    return norm == 1 ? "pal" : (norm == 2 ? "ntsc" : "auto");
+    switch (norm) {
+        case 1:
+            return "pal";
+        case 2:
+            return "ntsc";
+        case 3:
+            return "film";
+        default:
+            return "auto";
+    }
 }
 
 }  // namespace
@@ -105,8 +114,8 @@ void ApplyOutputOptions(TFFmpegHlpr& job, const TOutputOptions& options,
         job.AddTagCopyMap(job.OutputFileCount, 0);
 
     // Last, so that the preset overrides the fields and the option text.
-    static const char* const kTargets[] = {nullptr, "vcd", "svcd", "dvd"};
-    if (options.Target >= 1 && options.Target <= 3)
+    static const char* const kTargets[] = {nullptr, "vcd", "svcd", "dvd", "dv", "dv50"};
+    if (options.Target >= 1 && options.Target <= 5)
         job.SetTarget(kTargets[options.Target], NormText(options.TargetNorm),
                       options.FallbackNorm == 1 ? "pal" : "ntsc");
 }

@@ -66,8 +66,8 @@ struct TOutputOptions {
     char Album[512] = {};
     char Genre[32] = {};
     int32_t CopyTags = 0;      // switch: the input's own tags go into the output too
-    int32_t Target = 0;        // 1 video CD, 2 super video CD, 3 DVD, else none
-    int32_t TargetNorm = 0;    // 0 automatic, 1 PAL, 2 NTSC, else automatic
+    int32_t Target = 0;        // 1 video CD, 2 super video CD, 3 DVD, 4 DV, 5 DV50, else none
+    int32_t TargetNorm = 0;    // 0 automatic, 1 PAL, 2 NTSC, 3 film, else automatic
     int32_t FallbackNorm = 1;  // 1 PAL, else NTSC
     std::string ExtraOptions;  // "name=value" lines
 };

@@ -22,27 +22,6 @@ int Channels(const AVCodecContext* context)
     return context->ch_layout.nb_channels;
 }
 
-// Reads the quality the encoder reported for a packet, as the coded frame used to carry it.
-void RememberCodedFrame(TOutputStreamState& output, const AVPacket& packet)
-{
-    size_t size = 0;
-    const uint8_t* stats =
-        avcodec.av_packet_get_side_data(&packet, AV_PKT_DATA_QUALITY_STATS, &size);
-    if (!stats || size < 6)
-        return;
-    output.HasCodedFrame = true;
-    output.CodedQuality = static_cast<int32_t>(stats[0] | stats[1] << 8 | stats[2] << 16 |
-                                               static_cast<uint32_t>(stats[3]) << 24);
-    output.CodedPictureType = stats[4];
-    const int errors = std::min<int>(stats[5], 3);
-    for (int i = 0; i < errors && size >= 8 + 8 * static_cast<size_t>(i + 1); ++i) {
-        uint64_t value = 0;
-        for (int b = 7; b >= 0; --b)
-            value = value << 8 | stats[8 + 8 * i + b];
-        output.CodedErrors[i] = value;
-    }
-}
-
 }  // namespace
 
 void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamState& input,
@@ -248,34 +227,6 @@ void TCustomFFmpegHlpr::SendSamples(TOutputStreamState& output, const uint8_t* s
     output.OutputClock += frames;
     SendToEncoder(output, frame);
     avutil.av_frame_unref(frame);
-}
-
-void TCustomFFmpegHlpr::SendToEncoder(TOutputStreamState& output, const AVFrame* frame)
-{
-    AVCodecContext* encoder = output.Encoder();
-    int result = avcodec.avcodec_send_frame(encoder, frame);
-    if (result < 0 && !(frame == nullptr && result == AVERROR_EOF))
-        throw FFMpegException(encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                        : "Audio encoding failed");
-    if (!EncodedPacket)
-        EncodedPacket.reset(avcodec.av_packet_alloc());
-    AVPacket* packet = EncodedPacket.get();
-    while ((result = avcodec.avcodec_receive_packet(encoder, packet)) >= 0) {
-        RememberCodedFrame(output, *packet);
-        if (encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            AudioBytesWritten += packet->size;
-            packet->flags |= AV_PKT_FLAG_KEY;
-        } else {
-            VideoBytesWritten += packet->size;
-        }
-        packet->stream_index = output.StreamIndex;
-        avcodec.av_packet_rescale_ts(packet, encoder->time_base, output.Stream->time_base);
-        WritePacket(output, packet);
-        avcodec.av_packet_unref(packet);
-    }
-    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
-        throw FFMpegException(encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                        : "Audio encoding failed");
 }
 
 void TCustomFFmpegHlpr::FlushResampler(TOutputStreamState& output)

@@ -403,6 +403,10 @@ protected:
     int DecodePacket(int inputStreamIndex, const AVPacket* packet);
     void DoAudioOutput(TOutputStreamState& output, TInputStreamState& input, const uint8_t* data,
                        int size);
+    // Writes a decoded picture as many times as the sync clock asks (none: dropped), cropped,
+    // scaled and padded into the output's geometry.
+    void DoVideoOutput(TOutputStreamState& output, TInputStreamState& input,
+                       const AVFrame& decoded);
     void DoSubtitleOutput(TOutputStreamState& output, TInputStreamState& input,
                           AVSubtitle& subtitle, int64_t pts);
     // Every packet leaves the engine here: through the stream's filters to the muxer.
@@ -426,11 +430,18 @@ private:
     void FilterAndWrite(TOutputStreamState& output, size_t filterIndex, AVPacket* packet);
     // Shifts a packet's timestamps so that the stream's never go back, and logs each shift.
     void KeepTimestampsRising(TOutputStreamState& output, AVPacket& packet);
+    // Sends one packet (none: the drain) to the stream's decoder and hands every frame it
+    // releases to `take`, which says whether it could use it. 0, or -1 when decoding failed.
+    int DecodeFrames(TInputStreamState& input, const AVPacket* packet,
+                     const std::function<bool(AVFrame&)>& take);
     int DecodeAudio(int inputStreamIndex, const AVPacket* packet);
+    int DecodeVideo(int inputStreamIndex, const AVPacket* packet);
     int DecodeSubtitle(int inputStreamIndex, const AVPacket* packet);
     const uint8_t* ConvertToInterleaved(TInputStreamState& input, const AVFrame& frame, int& size);
-    void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size, AVSubtitle* subtitle,
-                         int64_t packetPts);
+    // Hands decoded audio (data, size), a picture or a subtitle to every re-encoded output
+    // stream fed by the input stream.
+    void DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
+                         const AVFrame* picture, AVSubtitle* subtitle, int64_t packetPts);
     void EmulateRate(TInputStreamState& input);
     // Before the first samples: what the encoder needs ahead of them to give them back.
     void PrimeEncoder(TOutputStreamState& output);
@@ -438,7 +449,18 @@ private:
     // Sends `frames` interleaved 16-bit sample frames, in the encoder's own format, stamped
     // with the output clock, which they advance.
     void SendSamples(TOutputStreamState& output, const uint8_t* samples, int frames);
+    // Encodes one frame (none: the drain) and writes every packet the encoder releases.
     void SendToEncoder(TOutputStreamState& output, const AVFrame* frame);
+    // How many times the picture at the sync clock is written: 0 drops it. May re-stamp
+    // OutputClock.
+    int VideoCopies(TOutputStreamState& output);
+    // The picture to encode: `decoded` cropped, scaled and padded into the output's
+    // geometry; none when it could not be made (logged).
+    AVFrame* FormatPicture(TOutputStreamState& output, const AVFrame& decoded);
+    // Makes the scaler for pictures of that geometry, unless the stream already has it.
+    void PrepareScaler(TOutputStreamState& output, int width, int height, int format);
+    // Gives the stream a work picture in the encoder's geometry that nothing else holds.
+    void PrepareWorkPicture(TOutputStreamState& output);
     // Puts what the resampler still holds through to the encoder.
     void FlushResampler(TOutputStreamState& output);
     void DrainAudioEncoder(TOutputStreamState& output);

@@ -271,6 +271,8 @@ int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet
         int result = -1;
         if (type == AVMEDIA_TYPE_AUDIO)
             result = DecodeAudio(inputStreamIndex, packet);
+        else if (type == AVMEDIA_TYPE_VIDEO)
+            result = DecodeVideo(inputStreamIndex, packet);
         else if (type == AVMEDIA_TYPE_SUBTITLE)
             result = DecodeSubtitle(inputStreamIndex, packet);
         if (result < 0) {
@@ -306,21 +308,9 @@ int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet
 int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
 {
     TInputStreamState& input = *InputStreams[inputStreamIndex];
-    AVCodecContext* decoder = input.Decoder();
-    if (!DecodedFrame)
-        DecodedFrame.reset(avutil.av_frame_alloc());
-    AVFrame* frame = DecodedFrame.get();
-    if (!frame)
-        return -1;
     if (packet && input.FirstPacketTime == AV_NOPTS_VALUE)
         input.FirstPacketTime = input.NextPts;
-    int result = avcodec.avcodec_send_packet(decoder, packet);
-    if (result < 0 && result != AVERROR_EOF)
-        return -1;
-    int frames = 0;
-    while ((result = avcodec.avcodec_receive_frame(decoder, frame)) >= 0) {
-        if (++frames == 2 && packet && JobLogLevel > 0)
-            Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
+    return DecodeFrames(input, packet, [&](AVFrame& frame) {
         // The first frame belongs at the first packet's time, not at the time of the packet
         // that released it; later frames keep that distance.
         if (input.DecoderDelay == AV_NOPTS_VALUE)
@@ -329,12 +319,11 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
                                      : std::max<int64_t>(0, input.NextPts - input.FirstPacketTime);
         input.Pts = input.NextPts - input.DecoderDelay;
         int size = 0;
-        const uint8_t* data = ConvertToInterleaved(input, *frame, size);
-        avutil.av_frame_unref(frame);
+        const uint8_t* data = ConvertToInterleaved(input, frame, size);
         if (!data)
-            return -1;
+            return false;
         if (size <= 0)
-            continue;
+            return true;
         input.DecodedBytes += size;
         input.NextPts += int64_t{size} * 500000 /
                          (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels);
@@ -345,9 +334,30 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
                     Clamp((samples[i] * AudioVolume + 128) >> 8, -32768, 32767));
         }
         EmulateRate(input);
-        DispatchDecoded(inputStreamIndex, data, size, nullptr, AV_NOPTS_VALUE);
-    }
-    return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : -1;
+        DispatchDecoded(inputStreamIndex, data, size, nullptr, nullptr, AV_NOPTS_VALUE);
+        return true;
+    });
+}
+
+int TCustomFFmpegHlpr::DecodeVideo(int inputStreamIndex, const AVPacket* packet)
+{
+    TInputStreamState& input = *InputStreams[inputStreamIndex];
+    const AVRational rate = input.Decoder()->framerate.num > 0 ? input.Decoder()->framerate
+                                                               : input.Stream->r_frame_rate;
+    const int64_t frameDuration =
+        rate.num > 0 && rate.den > 0 ? int64_t{1000000} * rate.den / rate.num : 0;
+    return DecodeFrames(input, packet, [&](AVFrame& picture) {
+        // Pictures come out in presentation order, not in the order of the packets that
+        // release them (B-frames): each takes its own time.
+        input.Pts = picture.best_effort_timestamp != AV_NOPTS_VALUE
+                        ? ToMicroseconds(picture.best_effort_timestamp, input.Stream->time_base)
+                        : input.NextPts;
+        input.NextPts = input.Pts + frameDuration;
+        input.Quality = static_cast<float>(picture.quality);
+        EmulateRate(input);
+        DispatchDecoded(inputStreamIndex, nullptr, 0, &picture, nullptr, AV_NOPTS_VALUE);
+        return true;
+    });
 }
 
 const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
@@ -439,12 +449,13 @@ int TCustomFFmpegHlpr::DecodeSubtitle(int inputStreamIndex, const AVPacket* pack
         AVSubtitle* subtitle;
         ~Release() { avcodec.avsubtitle_free(subtitle); }
     } release{&subtitle};
-    DispatchDecoded(inputStreamIndex, nullptr, 0, &subtitle, packet->pts);
+    DispatchDecoded(inputStreamIndex, nullptr, 0, nullptr, &subtitle, packet->pts);
     return 0;
 }
 
 void TCustomFFmpegHlpr::DispatchDecoded(int inputStreamIndex, const uint8_t* data, int size,
-                                        AVSubtitle* subtitle, int64_t packetPts)
+                                        const AVFrame* picture, AVSubtitle* subtitle,
+                                        int64_t packetPts)
 {
     TInputStreamState& input = *InputStreams[inputStreamIndex];
     if (StartTime != 0 && input.Pts < StartTime)
@@ -462,7 +473,9 @@ void TCustomFFmpegHlpr::DispatchDecoded(int inputStreamIndex, const uint8_t* dat
                 DoSubtitleOutput(*output, input, *subtitle, packetPts);
             break;
         case AVMEDIA_TYPE_VIDEO:
-            throw FFMpegException("Video re-encoding is not supported yet");
+            if (picture)
+                DoVideoOutput(*output, input, *picture);
+            break;
         default:
             throw FFMpegException("invalid codec_type");
         }
@@ -505,6 +518,8 @@ void TCustomFFmpegHlpr::DrainOutputStreams(int inputStreamIndex)
             continue;
         if (output->Encoder()->codec_type == AVMEDIA_TYPE_AUDIO)
             DrainAudioEncoder(*output);
+        else if (output->Encoder()->codec_type == AVMEDIA_TYPE_VIDEO)
+            SendToEncoder(*output, nullptr);
     }
 }
 

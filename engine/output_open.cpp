@@ -220,6 +220,11 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
     avutil.av_dict_set(muxerOptions, "loop", std::to_string(LoopOutput).c_str(), 0);
     // RIFF sizes end at 4 GiB: a WAV output becomes RF64 only when it grows past them.
     avutil.av_dict_set(muxerOptions, "rf64", "auto", 0);
+    // The DV muxer builds each frame from the audio that came before the next picture, and
+    // fails when some of it is late: audio timed by the input's clock may fall short of the
+    // picture clock by a few samples (or more, where the input's audio has gaps).
+    if (std::strcmp(context->oformat->name, "dv") == 0)
+        context->audio_preload = static_cast<int>(MuxPreload * 1000000);
     ApplyRecordedOptions(context, DefaultFormatContext.get(), AV_OPT_FLAG_ENCODING_PARAM,
                          &output.MuxerOptions);
 

@@ -26,6 +26,24 @@ AVRational DecoderTimeBase(const AVStream* stream)
     return AVRational{0, 1};
 }
 
+// Whether pad bands can be painted plane by plane, in one colour value per plane: 8-bit
+// planar YUV without alpha.
+bool CanPaintPadBands(AVPixelFormat format)
+{
+    const AVPixFmtDescriptor* descriptor = avutil.av_pix_fmt_desc_get(format);
+    return descriptor && descriptor->nb_components == 3 &&
+           (descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) &&
+           !(descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
+           descriptor->comp[0].depth == 8 && descriptor->comp[1].plane == 1 &&
+           descriptor->comp[2].plane == 2;
+}
+
+const char* PixelFormatName(AVPixelFormat format)
+{
+    const char* name = avutil.av_get_pix_fmt_name(format);
+    return name ? name : "none";
+}
+
 const char* Language(const AVStream* stream)
 {
     const AVDictionaryEntry* entry = avutil.av_dict_get(stream->metadata, "language", nullptr, 0);
@@ -302,14 +320,6 @@ void TCustomFFmpegHlpr::SetUpTranscode()
             int64_t{4} * width * height > EncodeBufferSize)
             EncodeBufferSize = 4 * width * height;
     }
-    // Pictures are not re-encoded yet: refuse before anything is written.
-    for (const auto& output : OutputStreams)
-        if (output->EncodingNeeded && output->Encoder()->codec_type == AVMEDIA_TYPE_VIDEO)
-            throw FFMpegException(
-                Format("Video re-encoding is not supported yet (output stream #%d.%d); "
-                       "copy the video or disable it",
-                       output->FileIndex, output->StreamIndex));
-
     // Describe the outputs as they are configured (the muxer reads the stream parameters).
     for (const auto& output : OutputStreams)
         if (!output->Setup->StreamCopy)
@@ -417,46 +427,43 @@ void TCustomFFmpegHlpr::PrepareReEncode(TOutputStreamState& output, TInputStream
     case AVMEDIA_TYPE_VIDEO: {
         output.VideoCrop = CropTop + CropBottom + CropLeft + CropRight != 0;
         output.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
+        const int width = source->width - CropLeft - CropRight;
+        const int height = source->height - CropTop - CropBottom;
         output.VideoResample =
-            !(source->width - CropLeft - CropRight + PadLeft + PadRight == encoder->width &&
-              source->height - CropTop - CropBottom + PadTop + PadBottom == encoder->height &&
-              source->format == encoder->pix_fmt);
+            !(width + PadLeft + PadRight == encoder->width &&
+              height + PadTop + PadBottom == encoder->height && source->format == encoder->pix_fmt);
         if (output.VideoCrop) {
             output.CropTop = CropTop;
+            output.CropBottom = CropBottom;
             output.CropLeft = CropLeft;
+            output.CropRight = CropRight;
         }
         if (output.VideoPad) {
+            if (!CanPaintPadBands(encoder->pix_fmt))
+                throw FFMpegException(Format("Pictures of pixel format %s cannot be padded",
+                                             PixelFormatName(encoder->pix_fmt)));
             output.PadTop = PadTop;
             output.PadBottom = PadBottom;
             output.PadLeft = PadLeft;
             output.PadRight = PadRight;
         }
-        if (output.VideoPad || output.VideoResample) {
-            output.WorkPicture.reset(avutil.av_frame_alloc());
-            AVFrame* picture = output.WorkPicture.get();
-            if (picture) {
-                picture->format = encoder->pix_fmt;
-                picture->width = encoder->width;
-                picture->height = encoder->height;
-            }
-            if (!picture || avutil.av_frame_get_buffer(picture, 0) < 0)
-                throw FFMpegException(output.VideoResample
-                                          ? "Cannot allocate temp picture, check pix fmt"
-                                          : "avpicture_alloc fail");
-        }
+        output.Picture.reset(avutil.av_frame_alloc());
+        if (!output.Picture)
+            throw FFMpegException("av_mallocz fail");
+        if (output.VideoPad || output.VideoResample)
+            PrepareWorkPicture(output);
         if (output.VideoResample) {
             int64_t flags = ScalerFlags;
             avutil.av_opt_get_int(DefaultScalerContext.get(), "sws_flags", 0, &flags);
             ScalerFlags = static_cast<int32_t>(flags);
-            output.ScaleContext.reset(swscale.sws_getContext(
-                source->width - CropLeft - CropRight, source->height - CropTop - CropBottom,
-                static_cast<AVPixelFormat>(source->format), encoder->width - PadLeft - PadRight,
-                encoder->height - PadTop - PadBottom, encoder->pix_fmt, ScalerFlags, nullptr,
-                nullptr, nullptr));
-            if (!output.ScaleContext)
-                throw FFMpegException("Cannot get resampling context");
-            output.ScalerInputHeight = source->height - CropTop - CropBottom;
+            // A stream whose pictures the probe could not size gets its scaler from the first
+            // picture decoded.
+            if (avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source->format)) &&
+                source->width > 0 && source->height > 0)
+                PrepareScaler(output, width, height, source->format);
         }
+        if (Deinterlace && JobLogLevel >= 0)
+            Log(0, "Deinterlacing is not available: pictures are encoded as they are decoded");
         break;
     }
     case AVMEDIA_TYPE_SUBTITLE:
@@ -521,9 +528,22 @@ void TCustomFFmpegHlpr::OpenCodecs()
                        "parameters such as bit_rate, rate, width or height: %s",
                        output->FileIndex, output->StreamIndex, ErrorReason(result).c_str()));
         OpenedEncoders.push_back(&output->Setup->Encoder);
-        // The muxer reads only the stream's parameters.
+        // The muxer reads only the stream's parameters, and what the encoder says of its
+        // output beside them (the MPEG muxers size their buffers from the coded picture
+        // buffer the encoder announces).
         avcodec.avcodec_parameters_from_context(output->Stream->codecpar, encoder);
+        for (int i = 0; i < encoder->nb_coded_side_data; ++i) {
+            const AVPacketSideData& side = encoder->coded_side_data[i];
+            uint8_t* copy = avformat.av_stream_new_side_data(output->Stream, side.type, side.size);
+            if (!copy)
+                throw FFMpegException("av_mallocz fail");
+            std::memcpy(copy, side.data, side.size);
+        }
         output->Stream->time_base = encoder->time_base;
+        if (encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+            output->Stream->avg_frame_rate = encoder->framerate;
+            output->Stream->sample_aspect_ratio = encoder->sample_aspect_ratio;
+        }
         HeaderBytesWritten += encoder->extradata_size;
     }
 
@@ -554,6 +574,7 @@ void TCustomFFmpegHlpr::OpenCodecs()
                                          input.FileIndex, input.StreamIndex,
                                          ErrorReason(result).c_str()));
         OpenedDecoders.push_back(input.DecoderSlot);
+        input.FrameDecoder = MakeLibraryDecoder(decoder);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/frame_decoder.h"
 #include "engine/job.h"
 #include "medialib/media_owners.h"
 
@@ -28,6 +29,8 @@ struct TInputStreamState {
     // through which the decoder is closed.
     CodecContextPtr* DecoderSlot = nullptr;
     AVCodecContext* Decoder() const { return DecoderSlot ? DecoderSlot->get() : nullptr; }
+    // What the loop decodes audio and pictures through, once the decoder is open.
+    std::unique_ptr<TFrameDecoder> FrameDecoder;
     Dictionary* DecoderOptions = nullptr;
     int32_t Discard = 1;         // no output takes this stream: drop its packets
     int32_t DecodingNeeded = 0;  // a re-encoded output takes it
@@ -65,12 +68,16 @@ struct TOutputStreamState {
     TInputStreamState* SyncStream = nullptr;
     int64_t OutputClock = 0;  // in encoder time-base units: frames for video, samples for audio
 
-    // Video: crop, pad and scale.
+    // Video: crop, pad and scale. WorkPicture receives the scaled or padded picture; Picture
+    // holds a reference to what the encoder gets next.
     int32_t VideoResample = 0;
     FramePtr WorkPicture;
+    FramePtr Picture;
     SwsContextPtr ScaleContext;
+    int32_t ScalerInputWidth = 0;  // what ScaleContext was made for
     int32_t ScalerInputHeight = 0;
-    int32_t VideoCrop = 0, CropTop = 0, CropLeft = 0;
+    int32_t ScalerInputFormat = -1;
+    int32_t VideoCrop = 0, CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
 
     // Audio: the resampler between the decoded and the encoded rate and channels, the FIFO

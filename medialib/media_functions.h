@@ -50,7 +50,8 @@ namespace kelvaro {
     X(av_opt_next) X(av_opt_free) X(av_opt_child_class_iterate)                                \
     X(av_dict_set) X(av_dict_get) X(av_dict_copy) X(av_dict_count) X(av_dict_free)             \
     X(av_frame_alloc) X(av_frame_free) X(av_frame_unref) X(av_frame_get_buffer)                \
-    X(av_frame_make_writable) X(av_frame_move_ref)                                             \
+    X(av_frame_make_writable) X(av_frame_move_ref) X(av_frame_ref) X(av_frame_is_writable)     \
+    X(av_frame_apply_cropping)                                                                 \
     X(av_channel_layout_default) X(av_channel_layout_copy) X(av_channel_layout_uninit)         \
     X(av_channel_layout_compare)                                                               \
     X(av_get_sample_fmt_name) X(av_get_bytes_per_sample) X(av_sample_fmt_is_planar)            \
@@ -86,7 +87,7 @@ namespace kelvaro {
     X(avio_find_protocol_name)                                                                 \
     X(avio_alloc_context) X(avio_context_free) X(av_probe_input_buffer2)                       \
     X(av_codec_get_id) X(av_codec_get_tag) X(av_sdp_create) X(av_pkt_dump_log2)                \
-    X(av_dump_format) X(av_stream_get_end_pts)
+    X(av_dump_format) X(av_stream_get_end_pts) X(av_stream_new_side_data)
 
 #define KELVARO_SWSCALE_FUNCTIONS(X)                                                           \
     X(sws_scale) X(sws_getContext) X(sws_freeContext) X(sws_alloc_context) X(sws_get_class)

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "converter/ffmpeg_hlpr.h"
+#include "fixtures/media_fixtures.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
 
@@ -154,10 +155,39 @@ TEST_F(OutputOptionsTranslation, TargetTwoWithAutomaticNormFallsBackAsTold)
     EXPECT_EQ(job_.FrameRate.num, 30000);
     EXPECT_EQ(job_.FrameRate.den, 1001);
 
-    options_.Target = 4;
+    options_.Target = 5;
+    options_.TargetNorm = 3;
+    Apply();
+    EXPECT_EQ(job_.FramePixelFormat, AV_PIX_FMT_YUV422P) << "dv50";
+    EXPECT_EQ(job_.FrameRate.num, 24000) << "film";
+
+    options_.Target = 6;
     options_.FrameSize = "320x240";
     Apply();
-    EXPECT_EQ(job_.FrameWidth, 320) << "no preset beyond 3";
+    EXPECT_EQ(job_.FrameWidth, 320) << "no preset beyond 5";
+}
+
+TEST_F(OutputOptionsTranslation, ATargetMakesAWholeVideoOutputOfAVideoInput)
+{
+    fixtures::TempDir folder;
+    fixtures::VideoSpec video;
+    video.seconds = 0.4;
+    fixtures::AudioSpec audio;
+    audio.seconds = 0.4;
+    job_.JobLogLevel = -1;
+    ASSERT_TRUE(job_.OpenInputFile(fixtures::MakeMpegPs(folder.File("in.mpg"), video, audio)));
+    options_.Target = 3;
+    Apply();
+    ASSERT_TRUE(job_.OpenOutputFile(folder.File("out.vob"))) << job_.LastError;
+    job_.StartTranscode(false, tpNormal);
+    ASSERT_TRUE(job_.Finished) << job_.TranscodeError;
+    const fixtures::MediaInfo info = fixtures::Probe(folder.File("out.vob"));
+    std::vector<std::string> streams;
+    for (const fixtures::StreamInfo& stream : info.streams)
+        streams.push_back(stream.codec + " " + std::to_string(stream.width) + "x" +
+                          std::to_string(stream.height) + " " + std::to_string(stream.sampleRate));
+    EXPECT_EQ(streams, (std::vector<std::string>{"dvd_nav_packet 0x0 0", "mpeg2video 720x576 0",
+                                                 "ac3 0x0 48000"}));
 }
 
 TEST_F(OutputOptionsTranslation, UnknownFormatStopsBeforeAnyOtherField)

@@ -1,5 +1,6 @@
 // A deterministic mutation runner for the engine: every input goes through the job's open and
-// a whole transcode to WMA and to WAV, as the converter drives them. First the regression
+// a whole transcode to WMA and to WAV, as the converter drives them, and mutated inputs also
+// through a video conversion that scales and pads their pictures. First the regression
 // corpus (hostile and broken inputs found before, each with the outcome it must have), then
 // mutations of the seed corpus (the fixture library's files) until the time budget is spent.
 // Built with the address and undefined-behaviour sanitizers, a crash, a leak or undefined
@@ -130,7 +131,12 @@ std::string Mutate(std::string bytes, Random& random)
     return bytes;
 }
 
-enum class Target { Wma, Wav };
+enum class Target { Wma, Wav, Video };
+
+const char* TargetName(Target target)
+{
+    return target == Target::Wma ? "wma" : (target == Target::Wav ? "wav" : "video");
+}
 
 struct Outcome {
     bool opened = false;
@@ -154,11 +160,18 @@ Outcome Convert(const std::string& input, const std::string& output, Target targ
             outcome.error = job.LastError;
             return outcome;
         }
-        job.VideoDisable = 1;
-        if (target == Target::Wma) {
+        if (target == Target::Video) {
+            // Every picture is scaled and padded: the path that sizes buffers from the input.
+            job.SetVideoCodec("mpeg4");
+            job.SetFrameSize("176x128");
+            job.SetPadTop(8);
+            job.SetPadBottom(8);
+        } else if (target == Target::Wma) {
+            job.VideoDisable = 1;
             job.SetAudioCodec("wmav2");
             job.SetOption("ab", "128000");
         } else {
+            job.VideoDisable = 1;
             job.SetOutputFormat("wav");
         }
         if (!job.OpenOutputFile(output)) {
@@ -308,11 +321,16 @@ public:
     {
     }
 
-    // Both targets of one input; every finding is reported and the input kept.
+    // The targets of one input (the regression cases, which the judge knows, are converted
+    // as the converter does); every finding is reported and the input kept.
     void RunInput(const std::string& path, const std::function<std::string(const Outcome&)>& judge)
     {
-        for (Target target : {Target::Wma, Target::Wav}) {
-            const std::string output = folder_ + "/out" + (target == Target::Wma ? ".wma" : ".wav");
+        const std::vector<Target> targets =
+            judge ? std::vector{Target::Wma, Target::Wav}
+                  : std::vector{Target::Wma, Target::Wav, Target::Video};
+        for (Target target : targets) {
+            const std::string output =
+                folder_ + "/out." + (target == Target::Video ? "nut" : TargetName(target));
             const Outcome outcome = Convert(path, output, target);
             std::error_code ignored;
             fs::remove(output, ignored);
@@ -343,8 +361,7 @@ private:
     void Report(const std::string& path, Target target, const std::string& finding)
     {
         ++findings_;
-        std::printf("FINDING (%s) %s: %s\n", target == Target::Wma ? "wma" : "wav", path.c_str(),
-                    finding.c_str());
+        std::printf("FINDING (%s) %s: %s\n", TargetName(target), path.c_str(), finding.c_str());
         if (!options_.keep.empty()) {
             fs::create_directories(options_.keep);
             const std::string kept = options_.keep + "/finding-" + std::to_string(findings_) + "-" +
