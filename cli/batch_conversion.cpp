@@ -57,10 +57,15 @@ bool SameFile(const std::string& a, const std::string& b)
     return fs::equivalent(a, b, error) && !error;
 }
 
-std::string OptionRefusal(TOptionUse use, TTargetFormat format, const std::string& option)
+std::string OptionRefusal(TOptionUse use, TTargetFormat format,
+                          const TConversionSettings& settings, const std::string& option)
 {
     const std::string name = option.substr(0, option.find('='));
-    const std::string kind = format == TTargetFormat::Wma ? "WMA" : "WAV";
+    static const char* const kTargets[] = {"", "video CD", "super video CD", "DVD", "DV", "DV50"};
+    const std::string kind = settings.Target != TVideoTarget::None
+                                 ? kTargets[static_cast<int>(settings.Target)]
+                             : format == TTargetFormat::Wma ? "WMA"
+                                                            : "WAV";
     switch (use) {
         case TOptionUse::Taken:
             return {};
@@ -143,7 +148,7 @@ bool TBatch::LoadLibraries()
 
 std::string TBatch::OutputOf(const TListedFile& file) const
 {
-    const std::string extension = TargetExtension(command_.Format);
+    const std::string extension = OutputExtension(command_.Format, command_.Settings);
     if (command_.OutputFolder.empty()) {
         const size_t slash = file.Path.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : file.Path.substr(0, slash + 1);
@@ -254,7 +259,7 @@ std::optional<int> TBatch::Prepare()
     for (const auto& [name, value] : SplitOptionText(command_.OptionText)) {
         const std::string refusal =
             OptionRefusal(ConversionOptionUse(command_.Format, command_.Settings, name, value),
-                          command_.Format, name + "=" + value);
+                          command_.Format, command_.Settings, name + "=" + value);
         if (!refusal.empty()) {
             std::fprintf(console_.err, "kelvaro: %s\n", refusal.c_str());
             return kExitUsage;

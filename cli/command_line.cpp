@@ -30,6 +30,8 @@ enum : int {
     kSkipExisting,
     kSummary,
     kReport,
+    kTarget,
+    kNorm,
 };
 
 const option kOptions[] = {
@@ -53,6 +55,8 @@ const option kOptions[] = {
     {"skip-existing", no_argument, nullptr, kSkipExisting},
     {"summary", required_argument, nullptr, kSummary},
     {"report", required_argument, nullptr, kReport},
+    {"target", required_argument, nullptr, kTarget},
+    {"norm", required_argument, nullptr, kNorm},
     {nullptr, 0, nullptr, 0},
 };
 // A leading ':' makes a missing value answer ':' rather than '?'.
@@ -92,6 +96,28 @@ TTargetFormat ParseFormat(const std::string& text)
     if (text == "wav")
         return TTargetFormat::Wav;
     throw TUsageError("unknown format '" + text + "' (wma or wav)");
+}
+
+TVideoTarget ParseTarget(const std::string& text)
+{
+    static const std::pair<const char*, TVideoTarget> kTargets[] = {
+        {"vcd", TVideoTarget::Vcd}, {"svcd", TVideoTarget::Svcd}, {"dvd", TVideoTarget::Dvd},
+        {"dv", TVideoTarget::Dv},   {"dv50", TVideoTarget::Dv50}};
+    for (const auto& [name, target] : kTargets)
+        if (text == name)
+            return target;
+    throw TUsageError("unknown target '" + text + "' (vcd, svcd, dvd, dv or dv50)");
+}
+
+TTargetNorm ParseNorm(const std::string& text)
+{
+    if (text == "pal")
+        return TTargetNorm::Pal;
+    if (text == "ntsc")
+        return TTargetNorm::Ntsc;
+    if (text == "film")
+        return TTargetNorm::Film;
+    throw TUsageError("unknown norm '" + text + "' (pal, ntsc or film)");
 }
 
 // "192000", "192k" or "192K".
@@ -152,10 +178,30 @@ std::string NonEmpty(const std::string& name, const char* text, const char* what
     return text;
 }
 
+void CheckFiles(const TCommandLine& command)
+{
+    if (command.NulSeparated && command.FilesFrom.empty())
+        throw TUsageError("--null applies to the list of --files-from");
+    if (command.Files.empty() && command.FilesFrom.empty())
+        throw TUsageError("no files to convert");
+}
+
 // What only makes sense together, once every option is known.
 void CheckCombination(const TCommandLine& command)
 {
     const TConversionSettings& settings = command.Settings;
+    if (settings.Target == TVideoTarget::None && settings.Norm != TTargetNorm::Guess)
+        throw TUsageError("--norm applies to a --target");
+    if (settings.Target != TVideoTarget::None) {
+        if (command.FormatGiven)
+            throw TUsageError("--format names an audio format; --target replaces it");
+        if (settings.BitRate > 0 || settings.SampleRate > 0 || settings.Channels > 0 ||
+            settings.Bits > 0)
+            throw TUsageError(
+                "a --target sets its own bit rates, rate, channels and sample size");
+        CheckFiles(command);
+        return;
+    }
     if (command.Format == TTargetFormat::Wav && settings.BitRate > 0)
         throw TUsageError(
             "--bitrate applies to WMA; a WAV file's bit rate follows its rate, channels and bits");
@@ -169,10 +215,7 @@ void CheckCombination(const TCommandLine& command)
     if (command.Format == TTargetFormat::Wma && settings.Channels > kWmaMaxChannels)
         throw TUsageError("WMA takes at most " + std::to_string(kWmaMaxChannels) +
                           " --channels, not " + std::to_string(settings.Channels));
-    if (command.NulSeparated && command.FilesFrom.empty())
-        throw TUsageError("--null applies to the list of --files-from");
-    if (command.Files.empty() && command.FilesFrom.empty())
-        throw TUsageError("no files to convert");
+    CheckFiles(command);
 }
 
 }  // namespace
@@ -199,6 +242,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
         switch (value) {
             case 'f':
                 command.Format = ParseFormat(text);
+                command.FormatGiven = true;
                 break;
             case 'o':
                 command.OutputFolder = NonEmpty("--output", optarg, "a folder");
@@ -261,6 +305,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             case kReport:
                 command.ReportFile = NonEmpty("--report", optarg, "a file");
                 break;
+            case kTarget:
+                command.Settings.Target = ParseTarget(text);
+                break;
+            case kNorm:
+                command.Settings.Norm = ParseNorm(text);
+                break;
             case ':':
                 throw TUsageError(LongName(optopt) + " needs a value");
             default: {
@@ -296,9 +346,9 @@ std::string UsageText()
            "Converts audio files (and the audio of video files) to WMA or WAV.\n"
            "\n"
            "Each output is named after its input with the new extension, and written\n"
-           "beside it unless --output names a folder. Video is dropped. WMA is wmav2 at\n"
-           "128 kbit/s; WAV is 16-bit PCM. Rate and channels follow the input (WMA takes\n"
-           "at most 48000 Hz and 2 channels).\n"
+           "beside it unless --output names a folder. Video is dropped (but see --target).\n"
+           "WMA is wmav2 at 128 kbit/s; WAV is 16-bit PCM. Rate and channels follow the\n"
+           "input (WMA takes at most 48000 Hz and 2 channels).\n"
            "\n"
            "What to convert:\n"
            "  -r, --recursive       convert the audio files beneath FILEs that are folders\n"
@@ -322,6 +372,11 @@ std::string UsageText()
            "      --channels=N      channels of the outputs (mixed down or up)\n"
            "      --bits=16|24      WAV sample size (default 16; the conversion itself\n"
            "                        carries 16 bits of each sample)\n"
+           "      --target=TARGET   instead of an audio format: vcd, svcd, dvd (MPEG, .mpg),\n"
+           "                        dv or dv50 (.dv), with the target's own picture size,\n"
+           "                        codecs and rates; video inputs keep their picture\n"
+           "      --norm=NORM       with --target: pal, ntsc or film (default: from the\n"
+           "                        input's frame rate, else pal)\n"
            "      --option=NAME=VALUE  an option of the media libraries for every output,\n"
            "                        such as --option packetsize=2048; refused when no part\n"
            "                        of the output takes it\n"

@@ -19,6 +19,7 @@ enum class TSummaryScope { Problems, Full };
 
 struct TCommandLine {
     TTargetFormat Format = TTargetFormat::Wma;
+    bool FormatGiven = false;
     std::string OutputFolder;  // empty: each output beside its input
     int Jobs = 0;              // 0: one per processor core
     TMessageLevel LogLevel = TMessageLevel::Error;

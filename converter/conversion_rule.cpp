@@ -46,6 +46,22 @@ std::string TargetExtension(TTargetFormat format)
     return format == TTargetFormat::Wma ? ".wma" : ".wav";
 }
 
+std::string OutputExtension(TTargetFormat format, const TConversionSettings& settings)
+{
+    switch (settings.Target) {
+        case TVideoTarget::None:
+            break;
+        case TVideoTarget::Vcd:
+        case TVideoTarget::Svcd:
+        case TVideoTarget::Dvd:
+            return ".mpg";
+        case TVideoTarget::Dv:
+        case TVideoTarget::Dv50:
+            return ".dv";
+    }
+    return TargetExtension(format);
+}
+
 std::string FolderWithSeparator(const std::string& folder)
 {
     if (folder.empty() || folder.back() == '/')
@@ -80,8 +96,19 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
 {
     TOutputOptions options;
     InitOutputOptions(options);
-    options.DisableVideo = -1;
     options.CopyTags = 1;
+    options.FileName = outputFileName;
+    if (settings.Target != TVideoTarget::None) {
+        // The record's numbering: 1 video CD ... 5 DV50; norms 0 guessed, 1 PAL, 2 NTSC, 3 film.
+        options.Target = static_cast<int32_t>(settings.Target);
+        options.TargetNorm = static_cast<int32_t>(settings.Norm);
+        // Without pictures there is no frame rate to guess the norm from: the usual one.
+        if (settings.Norm == TTargetNorm::Guess && !input.HasVideo)
+            options.TargetNorm = static_cast<int32_t>(TTargetNorm::Pal);
+        options.FileExt = OutputExtension(format, settings);
+        return options;
+    }
+    options.DisableVideo = -1;
     options.FileExt = TargetExtension(format);
     if (format == TTargetFormat::Wma) {
         options.AudioCodec = kWmaEncoder;
@@ -100,7 +127,6 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
         options.AudioChannels = settings.Channels;
     if (settings.SampleRate > 0)
         options.SampleRate = settings.SampleRate;
-    options.FileName = outputFileName;
     return options;
 }
 
@@ -222,24 +248,56 @@ TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& 
     if (name == "sample_fmt")
         return TOptionUse::SampleFormatFixed;
 
-    const std::string encoderName = format == TTargetFormat::Wma ? kWmaEncoder
-                                    : settings.Bits == 24        ? "pcm_s24le"
-                                                                 : "pcm_s16le";
-    const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(encoderName.c_str());
-    CodecContextPtr encoder(codec ? avcodec.avcodec_alloc_context3(codec) : nullptr);
-    const int audioEncoding = AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM;
-    TOptionUse use = SetOnScratch(encoder.get(), name, value, audioEncoding);
-    // The engine also takes "a" + an audio codec option's name.
-    if (use == TOptionUse::NotTaken && name.size() > 1 && name[0] == 'a')
-        use = SetOnScratch(encoder.get(), name.substr(1), value, audioEncoding);
-    if (use != TOptionUse::NotTaken)
-        return use;
+    // Where the rest may land: the encoders of the output, then its muxer.
+    std::vector<std::string> encoders;
+    std::string muxer;
+    switch (settings.Target) {
+        case TVideoTarget::None:
+            encoders = {format == TTargetFormat::Wma ? kWmaEncoder
+                        : settings.Bits == 24        ? "pcm_s24le"
+                                                     : "pcm_s16le"};
+            break;
+        case TVideoTarget::Vcd:
+            encoders = {"mpeg1video", "mp2"};
+            muxer = "vcd";
+            break;
+        case TVideoTarget::Svcd:
+            encoders = {"mpeg2video", "mp2"};
+            muxer = "svcd";
+            break;
+        case TVideoTarget::Dvd:
+            encoders = {"mpeg2video", "ac3"};
+            muxer = "dvd";
+            break;
+        case TVideoTarget::Dv:
+        case TVideoTarget::Dv50:
+            encoders = {"dvvideo", "pcm_s16le"};
+            muxer = "dv";
+            break;
+    }
+    for (const std::string& encoderName : encoders) {
+        const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(encoderName.c_str());
+        CodecContextPtr encoder(codec ? avcodec.avcodec_alloc_context3(codec) : nullptr);
+        const int kind = codec && codec->type == AVMEDIA_TYPE_VIDEO ? AV_OPT_FLAG_VIDEO_PARAM
+                                                                    : AV_OPT_FLAG_AUDIO_PARAM;
+        const int encoding = kind | AV_OPT_FLAG_ENCODING_PARAM;
+        TOptionUse use = SetOnScratch(encoder.get(), name, value, encoding);
+        // The engine also takes "a" or "v" + a codec option's name.
+        const char prefix = kind == AV_OPT_FLAG_VIDEO_PARAM ? 'v' : 'a';
+        if (use == TOptionUse::NotTaken && name.size() > 1 && name[0] == prefix)
+            use = SetOnScratch(encoder.get(), name.substr(1), value, encoding);
+        if (use != TOptionUse::NotTaken)
+            return use;
+    }
 
     AVFormatContext* made = nullptr;
-    avformat.avformat_alloc_output_context2(&made, nullptr, nullptr,
-                                            ("output" + TargetExtension(format)).c_str());
-    const OutputContextPtr muxer(made);
-    return SetOnScratch(muxer.get(), name, value, AV_OPT_FLAG_ENCODING_PARAM);
+    if (muxer.empty())
+        avformat.avformat_alloc_output_context2(&made, nullptr, nullptr,
+                                                ("output" + TargetExtension(format)).c_str());
+    else
+        avformat.avformat_alloc_output_context2(&made, nullptr, muxer.c_str(), "output");
+    const OutputContextPtr scratch(made);
+    return SetOnScratch(scratch.get(), name, value, AV_OPT_FLAG_ENCODING_PARAM);
 }
 
 TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)

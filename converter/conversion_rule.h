@@ -33,6 +33,12 @@ inline constexpr int32_t kWmaMinBitRate = 24000;
 inline constexpr int32_t kWmaMaxChannels = 2;
 inline constexpr int32_t kWmaMaxSampleRate = 48000;
 
+// A video disc or tape target instead of an audio format: the target preset's muxer, codecs,
+// picture size, rates and buffers, and video inputs keep their picture.
+enum class TVideoTarget { None, Vcd, Svcd, Dvd, Dv, Dv50 };
+// The television norm of a target; Guess takes it from the input's frame rate.
+enum class TTargetNorm { Guess, Pal, Ntsc, Film };
+
 // What a front end may choose beyond the rule; -1 leaves the rule's own choice. The front
 // end checks the values against the format (see the constants above).
 struct TConversionSettings {
@@ -40,7 +46,14 @@ struct TConversionSettings {
     int32_t SampleRate = -1;  // Hz
     int32_t Channels = -1;
     int32_t Bits = -1;  // WAV only: 16 or 24 bits per sample
+    // Replaces the audio format when set; the audio choices above then do not apply.
+    TVideoTarget Target = TVideoTarget::None;
+    TTargetNorm Norm = TTargetNorm::Guess;
 };
+
+// The outputs' extension: the format's, or ".mpg" for the MPEG disc targets and ".dv" for
+// the DV ones.
+std::string OutputExtension(TTargetFormat format, const TConversionSettings& settings);
 
 // Forces the "mpeg" demuxer for ".dat" files (video disc program streams), in any case.
 TInputOptions ConversionInputOptions(const std::string& inputFileName);
@@ -48,7 +61,8 @@ TInputOptions ConversionInputOptions(const std::string& inputFileName);
 // Video dropped; WMA as wmav2 at 128000 bit/s, WAV through the wav muxer's own encoder
 // (16-bit PCM). Sample rate and channels follow `input`, except that WMA takes at most 2
 // channels and 48000 Hz: more channels are mixed down to 2, higher rates resampled to 48000.
-// `settings` replace these choices where set.
+// `settings` replace these choices where set; a video target replaces the format, keeps the
+// video and leaves every choice to its preset.
 TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
                                        const TInputDescription& input,
                                        const TConversionSettings& settings = {});

@@ -76,12 +76,17 @@ void TFFmpegHlpr::DescribeFirstInput()
         const int64_t size = avformat.avio_size(context->pb);
         Input.Size = size >= 0 ? size : -1;
     }
+    bool audioFound = false;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
-        const AVCodecParameters* parameters = context->streams[i]->codecpar;
-        if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
+        const AVStream* stream = context->streams[i];
+        const AVCodecParameters* parameters = stream->codecpar;
+        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            Input.HasVideo = true;
+        if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && !audioFound) {
+            audioFound = true;
             Input.AudioChannels = parameters->ch_layout.nb_channels;
             Input.AudioSampleRate = parameters->sample_rate;
-            break;
         }
     }
 }

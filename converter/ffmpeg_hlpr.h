@@ -22,6 +22,7 @@ struct TInputDescription {
     int64_t Size = -1;             // bytes; -1 when unknown
     int32_t AudioChannels = 0;     // of the first audio stream; 0 without audio
     int32_t AudioSampleRate = 0;   // Hz, of the first audio stream
+    bool HasVideo = false;         // a stream of pictures (an attached cover does not count)
 };
 
 class TFFmpegHlpr;

@@ -719,5 +719,49 @@ TEST_F(OddTree, AListSpreadOverWorkersInChunksGivesOneSummaryAndResumes)
         << outcome.out;
 }
 
+TEST_F(CommandLineRun, AVideoTargetKeepsThePictureInTheTargetsOwnFormat)
+{
+    fixtures::VideoSpec video;
+    video.seconds = 1.0;
+    const std::string avi = fixtures::MakeAviMpeg4Mp3(dir_.File("clip.avi"), video, Audio(1.0));
+    const std::string mp3 = fixtures::MakeMp3(dir_.File("song.mp3"), Audio(1.0));
+    struct Case {
+        std::vector<std::string> target;
+        std::string output, videoCodec, audioCodec;
+        int width, height;
+    };
+    const Case cases[] = {
+        {{"--target", "dvd"}, "clip.mpg", "mpeg2video", "ac3", 720, 576},
+        {{"--target", "vcd", "--norm", "ntsc"}, "clip.mpg", "mpeg1video", "mp2", 352, 240},
+        {{"--target", "dv"}, "clip.dv", "dvvideo", "pcm_s16le", 720, 576},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target[1]);
+        std::vector<std::string> arguments = c.target;
+        const std::string folder = dir_.File("out-" + c.target[1]);
+        arguments.insert(arguments.end(), {"-o", folder, avi});
+        const Outcome outcome = RunKelvaro(dir_, arguments);
+        ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+        const fixtures::MediaInfo info = fixtures::Probe(folder + "/" + c.output);
+        std::vector<fixtures::StreamInfo> video, audio;
+        for (const fixtures::StreamInfo& stream : info.streams)
+            (stream.type == "video" ? video : audio).push_back(stream);
+        ASSERT_EQ(video.size(), 1u);
+        EXPECT_EQ(video[0].codec, c.videoCodec);
+        EXPECT_EQ(video[0].width, c.width);
+        EXPECT_EQ(video[0].height, c.height);
+        ASSERT_GE(audio.size(), 1u) << "a DVD also carries its navigation packets";
+        EXPECT_EQ(audio.back().codec, c.audioCodec);
+    }
+    // Without pictures the norm cannot be guessed from them: the usual one serves.
+    const Outcome audioOnly = RunKelvaro(dir_, {"--target", "dvd", "-o", dir_.File("sound"), mp3});
+    ASSERT_EQ(audioOnly.status, 0) << audioOnly.out << audioOnly.err;
+    const fixtures::MediaInfo info = fixtures::Probe(dir_.File("sound/song.mpg"));
+    ASSERT_FALSE(info.streams.empty());
+    EXPECT_EQ(info.streams.back().codec, "ac3");
+    for (const fixtures::StreamInfo& stream : info.streams)
+        EXPECT_NE(stream.type, "video");
+}
+
 }  // namespace
 }  // namespace kelvaro

@@ -116,6 +116,14 @@ TEST(CommandLine, MistakesAreUsageErrorsThatSayWhat)
     EXPECT_EQ(UsageErrorOf({"--summary", "long", "a.wav"}),
               "--summary takes short or full, not 'long'");
     EXPECT_EQ(UsageErrorOf({"-0", "a.wav"}), "--null applies to the list of --files-from");
+    EXPECT_EQ(UsageErrorOf({"--target", "bluray", "a.avi"}),
+              "unknown target 'bluray' (vcd, svcd, dvd, dv or dv50)");
+    EXPECT_EQ(UsageErrorOf({"--norm", "secam", "a.avi"}), "unknown norm 'secam' (pal, ntsc or film)");
+    EXPECT_EQ(UsageErrorOf({"--norm", "ntsc", "a.avi"}), "--norm applies to a --target");
+    EXPECT_EQ(UsageErrorOf({"--target", "dvd", "-f", "wav", "a.avi"}),
+              "--format names an audio format; --target replaces it");
+    EXPECT_EQ(UsageErrorOf({"--target", "dv", "--rate", "48000", "a.avi"}),
+              "a --target sets its own bit rates, rate, channels and sample size");
 }
 
 TEST(CommandLine, EncodingSettingsAreCheckedAgainstTheFormat)
