@@ -41,13 +41,13 @@ int TCustomFFmpegHlpr::DecodeFrames(TInputStreamState& input, const AVPacket* pa
     if (!DecodedFrame)
         DecodedFrame.reset(avutil.av_frame_alloc());
     AVFrame* frame = DecodedFrame.get();
-    if (!frame || !input.FrameDecoder)
+    if (!frame || !input.OpenedDecoder)
         return -1;
-    int result = input.FrameDecoder->SendPacket(packet);
+    int result = input.OpenedDecoder->SendPacket(packet);
     if (result < 0 && result != AVERROR_EOF)
         return -1;
     int frames = 0;
-    while ((result = input.FrameDecoder->ReceiveFrame(frame)) >= 0) {
+    while ((result = input.OpenedDecoder->ReceiveFrame(frame)) >= 0) {
         if (++frames == 2 && packet && JobLogLevel > 0)
             Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
         const bool taken = take(*frame);

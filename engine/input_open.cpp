@@ -10,6 +10,7 @@
 #include "engine/text_format.h"
 #include "medialib/local_file_stream.h"
 #include "medialib/media_functions.h"
+#include "medialib/realvideo_library.h"
 
 namespace kelvaro {
 namespace {
@@ -231,7 +232,7 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         Dictionary decoderOptions;
 
         switch (parameters->codec_type) {
-            case AVMEDIA_TYPE_VIDEO:
+            case AVMEDIA_TYPE_VIDEO: {
                 ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkVideo].get(),
                                      AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM,
                                      &decoderOptions);
@@ -243,7 +244,14 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
                                              parameters->sample_aspect_ratio.den *
                                              parameters->width / parameters->height)
                         : 0.0f;
-                if (parameters->format == AV_PIX_FMT_NONE && extension.rfind(".rmvb", 0) == 0) {
+                // The RealVideo bridge gives planar 4:2:0 only. The probe learns a format
+                // from the library's own decoders, which a library may lack; the outputs are
+                // set up from this long before the bridge opens.
+                const bool bridged =
+                    ChooseDecoder(parameters->codec_id, UseLibraryRealVideoDecoders(),
+                                  RealVideoLibrary().IsBound()) == TDecoderChoice::RealVideoBridge;
+                if (bridged ||
+                    (parameters->format == AV_PIX_FMT_NONE && extension.rfind(".rmvb", 0) == 0)) {
                     parameters->format = AV_PIX_FMT_YUV420P;
                     decoder->pix_fmt = AV_PIX_FMT_YUV420P;
                 }
@@ -254,6 +262,7 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
                 else if (VideoDiscard != 0)
                     stream->discard = static_cast<AVDiscard>(VideoDiscard);
                 break;
+            }
             case AVMEDIA_TYPE_AUDIO:
                 ApplyRecordedOptions(decoder.get(), DefaultCodecContexts[mkAudio].get(),
                                      AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM,

@@ -127,6 +127,9 @@ void TCustomFFmpegHlpr::Cleanup()
     }
     OutputFileCount = 0;
 
+    // Codecs a transcode left open (Run closes them before this) go with their contexts.
+    OpenedEncoders.clear();
+    OpenedDecoders.clear();
     for (int i = 0; i < InputFileCount; ++i) {
         InputFiles[i].Decoders.clear();
         InputFiles[i].Context.reset();
@@ -252,11 +255,14 @@ void TCustomFFmpegHlpr::CloseOpenedCodecs()
         encoder->reset();
     }
     OpenedEncoders.clear();
-    for (CodecContextPtr* decoder : OpenedDecoders) {
+    for (std::unique_ptr<TDecoder>& decoder : OpenedDecoders) {
         std::lock_guard lock(*CodecLock);
-        decoder->reset();
+        decoder->Close();
+        decoder.reset();
     }
     OpenedDecoders.clear();
+    for (const auto& input : InputStreams)
+        input->OpenedDecoder = nullptr;
 }
 
 void TCustomFFmpegHlpr::Finish()

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/decoder.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/job_thread.h"
 #include "engine/temporary_output.h"
@@ -358,9 +359,10 @@ public:
     TLogHandler LogHandler;
     TProgressHandler ProgressHandler;
     TTerminateHandler TerminateHandler;
-    // Codec contexts the transcode opened; closed (freed) under CodecLock by Run.
+    // Encoder contexts the transcode opened, and the decoders it opened over the inputs'
+    // decoder contexts; closed under CodecLock by Run (an encoder context is freed).
     std::vector<CodecContextPtr*> OpenedEncoders;
-    std::vector<CodecContextPtr*> OpenedDecoders;
+    std::vector<std::unique_ptr<TDecoder>> OpenedDecoders;
 
     // --- Library option defaults: collect options by name for later inputs and outputs.
     std::array<CodecContextPtr, 5> DefaultCodecContexts;

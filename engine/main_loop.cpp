@@ -429,19 +429,13 @@ void TCustomFFmpegHlpr::EmulateRate(TInputStreamState& input)
 int TCustomFFmpegHlpr::DecodeSubtitle(int inputStreamIndex, const AVPacket* packet)
 {
     TInputStreamState& input = *InputStreams[inputStreamIndex];
-    // Subtitle decoders take one packet at a time; an empty packet flushes them.
-    PacketPtr flush;
-    if (!packet) {
-        flush.reset(avcodec.av_packet_alloc());
-        if (!flush)
-            return -1;
-        packet = flush.get();
-    }
+    if (!input.OpenedDecoder)
+        return -1;
     input.Pts = input.NextPts;
+    // Subtitle decoders take one packet at a time; none flushes them.
     AVSubtitle subtitle{};
     int got = 0;
-    if (avcodec.avcodec_decode_subtitle2(input.Decoder(), &subtitle, &got,
-                                         const_cast<AVPacket*>(packet)) < 0)
+    if (input.OpenedDecoder->DecodeSubtitle(packet, &subtitle, &got) < 0)
         return -1;
     if (!got)
         return 0;
@@ -449,7 +443,8 @@ int TCustomFFmpegHlpr::DecodeSubtitle(int inputStreamIndex, const AVPacket* pack
         AVSubtitle* subtitle;
         ~Release() { avcodec.avsubtitle_free(subtitle); }
     } release{&subtitle};
-    DispatchDecoded(inputStreamIndex, nullptr, 0, nullptr, &subtitle, packet->pts);
+    DispatchDecoded(inputStreamIndex, nullptr, 0, nullptr, &subtitle,
+                    packet ? packet->pts : AV_NOPTS_VALUE);
     return 0;
 }
 

@@ -551,30 +551,12 @@ void TCustomFFmpegHlpr::OpenCodecs()
         TInputStreamState& input = *InputStreams[i];
         if (!input.DecodingNeeded)
             continue;
-        AVCodecContext* decoder = input.Decoder();
-        const bool realVideo =
-            decoder->codec_id == AV_CODEC_ID_RV30 || decoder->codec_id == AV_CODEC_ID_RV40;
-        // The outside RealVideo decoders, when chosen, are not available in this build.
-        const AVCodec* codec = realVideo && !UseLibraryRealVideoDecoders()
-                                   ? nullptr
-                                   : avcodec.avcodec_find_decoder(decoder->codec_id);
-        if (!codec)
-            throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
-                                         static_cast<int>(decoder->codec_id), input.FileIndex,
-                                         input.StreamIndex));
         Dictionary options;
         avutil.av_dict_copy(options.Address(), input.DecoderOptions->Get(), 0);
-        int result;
-        {
-            std::lock_guard lock(*CodecLock);
-            result = avcodec.avcodec_open2(decoder, codec, options.Address());
-        }
-        if (result < 0)
-            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d: %s",
-                                         input.FileIndex, input.StreamIndex,
-                                         ErrorReason(result).c_str()));
-        OpenedDecoders.push_back(input.DecoderSlot);
-        input.FrameDecoder = MakeLibraryDecoder(decoder);
+        std::unique_ptr<TDecoder> decoder = OpenDecoder(
+            *input.DecoderSlot, options.Address(), *CodecLock, input.FileIndex, input.StreamIndex);
+        input.OpenedDecoder = decoder.get();
+        OpenedDecoders.push_back(std::move(decoder));
     }
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/frame_decoder.h"
+#include "engine/decoder.h"
 #include "engine/job.h"
 #include "medialib/media_owners.h"
 
@@ -29,8 +29,8 @@ struct TInputStreamState {
     // through which the decoder is closed.
     CodecContextPtr* DecoderSlot = nullptr;
     AVCodecContext* Decoder() const { return DecoderSlot ? DecoderSlot->get() : nullptr; }
-    // What the loop decodes audio and pictures through, once the decoder is open.
-    std::unique_ptr<TFrameDecoder> FrameDecoder;
+    // What the loop decodes through once the decoder is open; the job owns it (OpenedDecoders).
+    TDecoder* OpenedDecoder = nullptr;
     Dictionary* DecoderOptions = nullptr;
     int32_t Discard = 1;         // no output takes this stream: drop its packets
     int32_t DecodingNeeded = 0;  // a re-encoded output takes it

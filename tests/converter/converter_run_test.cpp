@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
 #include "converter/conversion_rule.h"
+#include "medialib/realvideo_standin.h"
 #include "scripted_converter.h"
 #include "support/test_support.h"
 
@@ -456,6 +459,102 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
     EXPECT_NEAR(fixtures::Probe(dir.File("out.wma")).durationSeconds,
                 static_cast<double>(audio.Frames()) / audio.sampleRate, 0.1)
         << "the trailer was written";
+}
+
+// RealVideo streams of the stand-in's pictures through the component, as its RealVideo choice
+// says: decoded by the bridge over the stand-in, or by the library's own decoders.
+TEST(ConverterRealRun, RealVideoIsDecodedByTheChosenDecoders)
+{
+    LoadMediaLibrariesForTest();
+    fixtures::TempDir dir;
+    std::filesystem::create_directory(dir.File("lib"));
+    std::filesystem::copy_file(REALVIDEO_STANDIN_RV40, dir.File("lib/drvc.so"));
+    ASSERT_TRUE(RealVideoLibrary().Bind(dir.File("lib"))) << RealVideoLibrary().ErrorText();
+    struct Restore {
+        ~Restore()
+        {
+            RealVideoLibrary().Unload();
+            TCustomFFmpegHlpr::SelectRealVideoDecoder(true);
+        }
+    } restore;
+    RealVideoStandInState* standIn = RealVideoStandInLoadedFrom(RealVideoLibrary().LoadedPath());
+    ASSERT_TRUE(standIn);
+
+    // The stand-in's payloads: a picture of the stream's 64 x 48, then one of 32 x 24 whose
+    // luma rises by 4 a column and 4 a row, which enlarging turns into steps of 2 (the last
+    // column and row repeat the one before), over plain chroma.
+    using Bytes = std::vector<uint8_t>;
+    Bytes whole(64 * 48 * 3 / 2), small;
+    for (size_t i = 0; i < whole.size(); ++i)
+        whole[i] = static_cast<uint8_t>(i * 7 + i / 64);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x)
+            small.push_back(static_cast<uint8_t>(4 * x + 4 * y));
+    small.insert(small.end(), 16 * 12, 100);
+    small.insert(small.end(), 16 * 12, 200);
+    Bytes enlarged;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            enlarged.push_back(static_cast<uint8_t>(2 * std::min(x, 62) + 2 * std::min(y, 46)));
+    enlarged.insert(enlarged.end(), 32 * 24, 100);
+    enlarged.insert(enlarged.end(), 32 * 24, 200);
+    fixtures::RealVideoSpec spec;
+    for (const auto& [width, height, samples] : {std::tuple{64, 48, &whole}, {32, 24, &small}}) {
+        Bytes frame = {0, 0, 0, 0, uint8_t(width), 0, uint8_t(height), 0};
+        frame.insert(frame.end(), samples->begin(), samples->end());
+        spec.frames.push_back(frame);
+    }
+    const std::string rv40 = fixtures::MakeRealVideo(dir.File("rv40.rm"), spec);
+    spec.codecTag = "RV30";
+    const std::string rv30 = fixtures::MakeRealVideo(dir.File("rv30.rm"), spec);
+
+    RunRecorder recorder;
+    TLumoAVConverter converter;
+    ASSERT_TRUE(converter.LoadLibraries("", true));
+    converter.SetLogLevel(llQuiet);
+    converter.SetOnTerminate([&](int32_t index, bool finished) {
+        recorder.Add({index < 0 ? "end" : "term", index, finished, 0});
+    });
+    // The job's failure and warning, or "finished".
+    int runs = 0;
+    const auto convert = [&](TRV34Codec choice, const std::string& input, const std::string& output,
+                             const char* codec) {
+        converter.SetRealVideo34Codec(choice);
+        TOutputOptions options;
+        options.VideoCodec = codec;
+        EXPECT_EQ(converter.AddInputFile(input), 0) << converter.LastError();
+        EXPECT_TRUE(converter.SetOutputFile(0, output, &options)) << converter.LastError();
+        converter.Start(1);
+        ++runs;
+        EXPECT_TRUE(recorder.WaitFor([&](const std::vector<RunEvent>& events) {
+            return std::count_if(events.begin(), events.end(),
+                                 [](const RunEvent& event) { return event.kind == "end"; }) == runs;
+        }));
+        const std::string outcome = converter.JobError(0) + converter.JobWarning(0);
+        converter.Clear();
+        return outcome.empty() ? "finished" : outcome;
+    };
+
+    for (const std::string& input : {rv40, rv30}) {
+        *standIn = RealVideoStandInState{};
+        const std::string output = input + ".nut";
+        EXPECT_EQ(convert(rvRVDLL, input, output, "rawvideo"), "finished");
+        EXPECT_EQ(standIn->transforms, 2);
+        EXPECT_EQ(standIn->messages, input == rv30) << "RealVideo 3 is told its picture sizes";
+        const fixtures::DecodedVideo pictures = fixtures::DecodeVideo(output, true);
+        ASSERT_EQ(pictures.pictures.size(), 2u) << input;
+        EXPECT_TRUE(pictures.pictures[0] == whole) << input;
+        EXPECT_TRUE(pictures.pictures[1] == enlarged) << input;
+    }
+
+    // The library's decoder cannot read the stand-in's payloads: each is a decoding error.
+    *standIn = RealVideoStandInState{};
+    EXPECT_EQ(convert(rvFFmpeg, rv40, dir.File("library.nut"), "mpeg4"), "2 decoding errors");
+    EXPECT_EQ(standIn->transforms, 0);
+
+    RealVideoLibrary().Unload();
+    EXPECT_EQ(convert(rvRVDLL, rv40, dir.File("none.nut"), "mpeg4"),
+              "Unsupported codec (id=69) for input stream #0.0");
 }
 
 }  // namespace
