@@ -13,7 +13,7 @@ ctest --test-dir "$root/build" --output-on-failure -j2
 "$root/scripts/build.sh" "$root/build-tsan" -DKELVARO_TSAN=ON -DKELVARO_WERROR=ON \
   -DKELVARO_BUILD_TESTS=ON -DKELVARO_BUILD_BENCH=OFF -DKELVARO_BUILD_APP=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   ctest --test-dir "$root/build-tsan" --output-on-failure -j2 -L threads
 
 # The engine's mutation runner for a fixed budget under AddressSanitizer and
