@@ -294,7 +294,7 @@ int TRealVideoDecoder::Decode(const AVPacket& packet)
     try {
         transformed = functions_.Transform(data + header, output_.get(), &input, &result, handle_);
     } catch (const std::exception& exception) {
-        avutil.av_log(&log_, AV_LOG_ERROR, "RVTransform() Exception%s\n", exception.what());
+        avutil.av_log(&log_, AV_LOG_ERROR, "RVTransform() Exception: %s\n", exception.what());
         return AVERROR_EXTERNAL;
     } catch (...) {
         avutil.av_log(&log_, AV_LOG_ERROR, "RVTransform() Exception\n");

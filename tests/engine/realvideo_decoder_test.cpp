@@ -237,7 +237,7 @@ TEST_F(RealVideoBridge, RefusesUnsafePacketsAndPicturesAndGoesOn)
          "lumorv40: RealVideo decoded a 1x4 picture that does not fit the stream's 4x4\n"},
         {Packet(4, 4, {}, 1, 1), AVERROR_EXTERNAL, nullptr},
         {Packet(4, 4, {}, 1, 2), AVERROR_EXTERNAL,
-         "lumorv40: RVTransform() Exceptionstand-in refused the payload\n"},
+         "lumorv40: RVTransform() Exception: stand-in refused the payload\n"},
         {Packet(0, 0, {}, 1), 0, nullptr},  // nothing drawn: no frame
         {empty, 0, nullptr},
     };
