@@ -21,5 +21,6 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/t
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DKELVARO_ASAN=ON -DKELVARO_WERROR=ON \
   -DKELVARO_BUILD_TESTS=ON -DKELVARO_BUILD_BENCH=OFF -DKELVARO_BUILD_APP=OFF >/dev/null
 ninja -C "$root/build-asan" -j"${KELVARO_JOBS:-2}" kelvaro_fuzz
-"$root/build-asan/tests/fuzz/kelvaro_fuzz" --seconds "${KELVARO_FUZZ_SECONDS:-180}" \
+LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
+  "$root/build-asan/tests/fuzz/kelvaro_fuzz" --seconds "${KELVARO_FUZZ_SECONDS:-180}" \
   --keep "$root/build-asan/fuzz-findings"
