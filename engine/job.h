@@ -430,6 +430,9 @@ private:
     void WriteHeaders();
     void CopyPacket(TOutputStreamState& output, TInputStreamState& input, const AVPacket& packet);
     void FilterAndWrite(TOutputStreamState& output, size_t filterIndex, AVPacket* packet);
+    // Takes a packet's presentation time as unknown when it lies further from its own
+    // decoding time than any reordering explains.
+    void ForgetImpossiblePts(int inputFileIndex, AVPacket& packet);
     // Shifts a packet's timestamps so that the stream's never go back, and logs each shift.
     void KeepTimestampsRising(TOutputStreamState& output, AVPacket& packet);
     // Sends one packet (none: the drain) to the stream's decoder and hands every frame it

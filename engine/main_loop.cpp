@@ -145,6 +145,7 @@ void TCustomFFmpegHlpr::RunMainLoop()
         }
         TInputFileState& file = *InputFileStates[selected];
         if (static_cast<unsigned>(packet->stream_index) < input->nb_streams) {
+            ForgetImpossiblePts(selected, *packet);
             const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             if (stamp != AV_NOPTS_VALUE) {
                 const int64_t end = ToMicroseconds(stamp + std::max<int64_t>(packet->duration, 0),
@@ -251,6 +252,27 @@ void TCustomFFmpegHlpr::RunMainLoop()
             Log(0, TranscodeWarning);
     }
     Finished = !stopped;
+}
+
+void TCustomFFmpegHlpr::ForgetImpossiblePts(int inputFileIndex, AVPacket& packet)
+{
+    if (KeepTimestamps || packet.pts == AV_NOPTS_VALUE || packet.dts == AV_NOPTS_VALUE)
+        return;
+    // A damaged header (seen in broken MPEG files) can put one picture hours after its
+    // neighbours; the sync clock would then repeat the picture before it for those hours,
+    // into gigabytes of output. The decoder guesses a time from the decoding times instead.
+    const AVRational timeBase =
+        InputFiles[inputFileIndex].Context->streams[packet.stream_index]->time_base;
+    // In floating point: damaged times may be anywhere in the 64-bit range.
+    const double gap = static_cast<double>(ToMicroseconds(packet.pts, timeBase)) -
+                       static_cast<double>(ToMicroseconds(packet.dts, timeBase));
+    if (std::fabs(gap) <= TimestampJumpThreshold * 1000000.0)
+        return;
+    if (JobLogLevel > 0)
+        Log(1, Format("presentation time of stream #%d.%d lies %.0f us from its decoding time, "
+                      "ignored",
+                      inputFileIndex, packet.stream_index, gap));
+    packet.pts = AV_NOPTS_VALUE;
 }
 
 int TCustomFFmpegHlpr::DecodePacket(int inputStreamIndex, const AVPacket* packet)

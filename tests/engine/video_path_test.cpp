@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -386,6 +387,41 @@ TEST_F(VideoPath, CropScaleAndPadGiveThePicturesTheScalerAndThePadColourMake)
               10);
 }
 
+// `input` written again in its own format, packet by packet, with the presentation time of the
+// `damaged`th packet of stream 0 moved `seconds` on, as a damaged header would.
+std::string WithDamagedPts(const std::string& input, const std::string& output, int damaged,
+                           double seconds)
+{
+    AVFormatContext* in = nullptr;
+    EXPECT_EQ(avformat_open_input(&in, input.c_str(), nullptr, nullptr), 0);
+    EXPECT_GE(avformat_find_stream_info(in, nullptr), 0);  // MPEG streams are found by reading
+    AVFormatContext* out = nullptr;
+    avformat_alloc_output_context2(&out, in->oformat, in->iformat->name, output.c_str());
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(out, nullptr);
+        avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar);
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = in->streams[i]->time_base;
+    }
+    EXPECT_GE(avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE), 0);
+    EXPECT_GE(avformat_write_header(out, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    for (int video = 0; av_read_frame(in, packet) >= 0;) {
+        const AVRational base = in->streams[packet->stream_index]->time_base;
+        if (packet->stream_index == 0 && video++ == damaged)
+            packet->pts += std::llround(seconds * base.den / base.num);
+        av_packet_rescale_ts(packet, base, out->streams[packet->stream_index]->time_base);
+        EXPECT_GE(av_write_frame(out, packet), 0);
+        av_packet_unref(packet);
+    }
+    av_write_trailer(out);
+    av_packet_free(&packet);
+    avio_closep(&out->pb);
+    avformat_free_context(out);
+    avformat_close_input(&in);
+    return output;
+}
+
 TEST_F(VideoPath, PicturesKeepTheirTimesThroughBFramesTwoPassesAndTheEncoderDrain)
 {
     // 25 pictures a second, a gap of a second, then 10 more; stored with B-frames, so that
@@ -444,6 +480,29 @@ TEST_F(VideoPath, PicturesKeepTheirTimesThroughBFramesTwoPassesAndTheEncoderDrai
         job.MaxFrames[mkVideo] = 10;
     })) << limited.error;
     EXPECT_EQ(DecodeVideo(File("ten.mp4")).times.size(), 10u);
+
+    // A picture stamped three hours after its own decoding time (a damaged MPEG header; it is
+    // presented a period after it is decoded) takes the time its neighbours give it, instead
+    // of being preceded by three hours of copies.
+    const std::string mpeg = MakeMpegPs(File("in.mpg"), Pictures(320, 240, 1.0), AudioSpec{});
+    const std::string damaged = WithDamagedPts(mpeg, File("damaged.mpg"), 10, 3 * 3600.0);
+    Conversion repaired(lock_);
+    repaired.Job().JobLogLevel = 1;
+    ASSERT_TRUE(repaired.Run(damaged, File("repaired.nut"), [](TCustomFFmpegHlpr& job) {
+        job.SetVideoCodec("rawvideo");
+        job.AudioDisable = 1;
+    })) << repaired.error;
+    EXPECT_EQ(repaired.Job().DupFrames, 0);
+    EXPECT_EQ(repaired.Job().DropFrames, 0);
+    EXPECT_TRUE(DecodeVideo(File("repaired.nut"), true).pictures ==
+                DecodeVideo(mpeg, true).pictures);
+    EXPECT_EQ(std::count_if(repaired.log.begin(), repaired.log.end(),
+                            [](const auto& line) {
+                                return line.second.rfind("presentation time of stream #0.0 lies "
+                                                         "10800040000 us from its decoding time",
+                                                         0) == 0;
+                            }),
+              1);
 }
 
 TEST_F(VideoPath, ProgressAndTheStatisticsFileFollowEveryPicture)
