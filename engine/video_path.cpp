@@ -78,6 +78,12 @@ int TCustomFFmpegHlpr::VideoCopies(TOutputStreamState& output)
             output.OutputClock = std::llrint(clock);
         else if (delta > 1.1)
             copies = static_cast<int>(std::lrint(std::min(delta, double{INT32_MAX})));
+        // A gap longer than a timestamp jump is no pause to fill but times the input never
+        // meant (damaged, or streams hours apart): copies across it would be hours of
+        // pictures. The picture follows the one before instead.
+        if (copies > 1 && !KeepTimestamps &&
+            delta > TimestampJumpThreshold * timeBase.den / timeBase.num)
+            copies = 1;
     }
     // A stamp the encoder has already had would make it fail: such a picture comes too late.
     if (copies > 0 && output.FrameNumber > 0 && output.OutputClock < next) {

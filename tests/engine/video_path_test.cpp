@@ -210,6 +210,12 @@ TEST_F(VideoPath, TheSyncClockDuplicatesDropsAndRestampsPictures)
     EXPECT_EQ(edge.copies, 1);
     EXPECT_EQ(edge.drops + edge.dups, 0);
     EXPECT_TRUE(edge.lines.empty());
+    // A gap up to the timestamp jump threshold (10 s) is filled; a longer one is not.
+    EXPECT_EQ(at(1, {14.0})[0].copies, 250);
+    const SyncOutcome jump = at(1, {14.1})[0];
+    EXPECT_EQ(jump.copies, 1);
+    EXPECT_EQ(jump.clock, 101);
+    EXPECT_EQ(jump.dups, 0);
 
     // Re-stamping takes the clock's frame (102.5 rounds to 102) for one picture; a picture
     // whose frame the encoder already had is dropped rather than failing the encoder.
