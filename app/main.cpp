@@ -24,7 +24,7 @@ int main(int argc, char* argv[])
     kelvaro::app::InstallTranslations(application);
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
     // Lets the desktop match the windows with the desktop entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvaro.Kelvaro"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kelvaro::app::kDesktopId));
 
     // The desktop's "Open With" hands over files (and folders) as arguments.
     QCommandLineParser parser;

@@ -47,8 +47,9 @@ void TDesktopServices::ShowNotification(const QString& summary, const QString& b
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("kelvaro")}};
-    call << QStringLiteral("Kelvaro") << 0u << QStringLiteral("kelvaro") << summary << body
+    const QString entry = QString::fromLatin1(kDesktopId);
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), entry}};
+    call << QStringLiteral("Kelvaro") << 0u << entry << summary << body
          << QStringList() << hints << -1;
     // Nobody waits for the answer: a desktop without a notification service costs nothing.
     bus.asyncCall(call);

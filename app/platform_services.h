@@ -13,6 +13,10 @@ class QWidget;
 
 namespace kelvaro::app {
 
+// The installed desktop entry's id, which is also its icon's name: the desktop matches the
+// program's windows and notifications with the entry by it.
+inline constexpr char kDesktopId[] = "org.kelvaro.Kelvaro";
+
 class TPlatformServices {
 public:
     virtual ~TPlatformServices() = default;

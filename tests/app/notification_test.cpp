@@ -47,8 +47,8 @@ TEST(DesktopNotification, ReachesTheSessionsNotificationService)
     while (service.received.isEmpty() && clock.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(service.received,
-              QStringList{"Kelvaro|kelvaro|Kelvaro: conversion finished|12 files converted, 1 not "
-                          "converted|kelvaro|-1"});
+              QStringList{"Kelvaro|org.kelvaro.Kelvaro|Kelvaro: conversion finished|12 files "
+                          "converted, 1 not converted|org.kelvaro.Kelvaro|-1"});
 }
 
 }  // namespace
