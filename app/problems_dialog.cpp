@@ -31,6 +31,7 @@ TProblemsDialog::TProblemsDialog(QWidget* parent) : QDialog(parent)
     QPushButton* copy = buttons->addButton(tr("&Copy"), QDialogButtonBox::ActionRole);
     copy->setToolTip(tr("Copy the selected lines, or all of them, as text"));
     connect(copy, &QPushButton::clicked, this, &TProblemsDialog::Copy);
+    buttons->button(QDialogButtonBox::Close)->setToolTip(tr("Close this list"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* shortcut = new QShortcut(QKeySequence::Copy, list_);
     connect(shortcut, &QShortcut::activated, this, &TProblemsDialog::Copy);

@@ -345,5 +345,9 @@
         <source>Copy the selected lines, or all of them, as text</source>
         <translation>Die gewählten Zeilen, oder alle, als Text kopieren</translation>
     </message>
+    <message>
+        <source>Close this list</source>
+        <translation>Diese Liste schließen</translation>
+    </message>
 </context>
 </TS>

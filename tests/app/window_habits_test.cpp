@@ -74,6 +74,8 @@ TEST_F(WindowHabits, TheProblemsOfARunAreListedOnceEachAndCanBeCopied)
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isVisible());
     EXPECT_EQ(view->windowTitle(), "Problems");
+    for (const QPushButton* button : view->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->toolTip().isEmpty()) << qPrintable(button->text());
     // The file has a column of its own: reasons do not say it again.
     ASSERT_EQ(view->List()->topLevelItemCount(), 2);
     const QString garbageReason = view->List()->topLevelItem(0)->text(1);
