@@ -597,27 +597,40 @@ TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
     EXPECT_EQ(conversion.error, empty + ": no audio could be converted: the input holds none");
 }
 
-TEST_F(Transcode, AnAbsurdSampleRateIsRefusedAtOnce)
+TEST_F(Transcode, AbsurdSampleRatesAndChannelCountsAreRefusedAtOnce)
 {
-    // A header claiming 1,073,763,874 Hz over a few bytes of audio.
-    const std::string input =
-        MakeRawFile(File("absurd.wav"), WavHeader(1073763874, 2, 4096) + std::string(4096, '\0'));
-    for (Target target : {Target::Wav, Target::Wma}) {
-        SCOPED_TRACE(target == Target::Wav ? "wav" : "wma");
-        rusage before{};
-        getrusage(RUSAGE_SELF, &before);
-        const auto start = std::chrono::steady_clock::now();
-        Conversion conversion(lock_);
-        ASSERT_TRUE(conversion.Open(input, File(target == Target::Wav ? "a.wav" : "a.wma"), target))
-            << conversion.error;
-        EXPECT_FALSE(conversion.Run());
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-        rusage after{};
-        getrusage(RUSAGE_SELF, &after);
-        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes more at the peak";
-        EXPECT_EQ(conversion.error,
-                  "Input stream #0.0 has a sample rate of 1073763874 Hz; only 1 "
-                  "to 768000 Hz can be converted");
+    // Headers claiming what no audio has, over a few bytes of it.
+    const struct {
+        int rate;
+        int channels;
+        const char* error;
+    } claims[] = {
+        {1073763874, 2,
+         "Input stream #0.0 has a sample rate of 1073763874 Hz; only 1 to 768000 Hz can be "
+         "converted"},
+        {44100, 65, "Input stream #0.0 has 65 channels; only 1 to 64 can be converted"},
+    };
+    for (const auto& claim : claims) {
+        const std::string input =
+            MakeRawFile(File("absurd.wav"),
+                        WavHeader(claim.rate, claim.channels, 4096) + std::string(4096, '\0'));
+        for (Target target : {Target::Wav, Target::Wma}) {
+            SCOPED_TRACE(std::string(target == Target::Wav ? "wav " : "wma ") + claim.error);
+            rusage before{};
+            getrusage(RUSAGE_SELF, &before);
+            const auto start = std::chrono::steady_clock::now();
+            Conversion conversion(lock_);
+            ASSERT_TRUE(
+                conversion.Open(input, File(target == Target::Wav ? "a.wav" : "a.wma"), target))
+                << conversion.error;
+            EXPECT_FALSE(conversion.Run());
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+            rusage after{};
+            getrusage(RUSAGE_SELF, &after);
+            EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024)
+                << "kilobytes more at the peak";
+            EXPECT_EQ(conversion.error, claim.error);
+        }
     }
 }
 
