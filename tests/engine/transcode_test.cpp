@@ -557,22 +557,6 @@ TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
         << "the trailer tells the real length";
 }
 
-// A canonical WAV header: 16-bit PCM claiming `dataBytes` of samples.
-std::string WavHeader(int rate, int channels, uint32_t dataBytes)
-{
-    const auto le = [](uint32_t value, int bytes) {
-        std::string text;
-        for (int i = 0; i < bytes; ++i)
-            text += static_cast<char>((value >> (8 * i)) & 0xff);
-        return text;
-    };
-    const uint32_t blockAlign = 2u * static_cast<uint32_t>(channels);
-    return "RIFF" + le(36 + dataBytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
-           le(static_cast<uint32_t>(channels), 2) + le(static_cast<uint32_t>(rate), 4) +
-           le(static_cast<uint32_t>(rate) * blockAlign, 4) + le(blockAlign, 2) + le(16, 2) +
-           "data" + le(dataBytes, 4);
-}
-
 TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
 {
     // 30 s of audio, cut to 9.1 s after the input was opened (while it is converted, say).
@@ -632,58 +616,6 @@ TEST_F(Transcode, AbsurdSampleRatesAndChannelCountsAreRefusedAtOnce)
             EXPECT_EQ(conversion.error, claim.error);
         }
     }
-}
-
-// 16-bit mono PCM in FLV, 4096 samples a tag, whose `backAt`-th audio tag is stamped `backMs`
-// earlier than it should be.
-std::string MakeFlvWithStepBack(const std::string& path, int backAt, int backMs)
-{
-    const std::vector<int16_t> samples = GenerateSamples(Tone(44100, 1, 2.0));
-    AVFormatContext* context = nullptr;
-    avformat_alloc_output_context2(&context, nullptr, "flv", path.c_str());
-    AVStream* stream = avformat_new_stream(context, nullptr);
-    stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-    stream->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
-    stream->codecpar->sample_rate = 44100;
-    av_channel_layout_default(&stream->codecpar->ch_layout, 1);
-    avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    EXPECT_GE(avformat_write_header(context, nullptr), 0);
-    AVPacket* packet = av_packet_alloc();
-    for (size_t start = 0; start < samples.size(); start += 4096) {
-        const int count = static_cast<int>(std::min<size_t>(4096, samples.size() - start));
-        av_new_packet(packet, count * 2);
-        std::memcpy(packet->data, samples.data() + start, static_cast<size_t>(count) * 2);
-        packet->pts = packet->dts =
-            av_rescale_q(static_cast<int64_t>(start), AVRational{1, 44100}, stream->time_base);
-        packet->flags = AV_PKT_FLAG_KEY;
-        EXPECT_GE(av_interleaved_write_frame(context, packet), 0);
-    }
-    av_write_trailer(context);
-    av_packet_free(&packet);
-    avio_closep(&context->pb);
-    avformat_free_context(context);
-
-    // Tags: type, 3 bytes of size, 3 of time and 1 of its high bits, 3 of stream id, the
-    // data, then 4 bytes of the tag's length. The file starts with 9 bytes and a length.
-    std::string bytes;
-    {
-        std::ifstream in(path, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    size_t at = 13;
-    for (int audioTag = 0; at + 11 <= bytes.size();) {
-        const auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[at + i]); };
-        const size_t size = byte(1) << 16 | byte(2) << 8 | byte(3);
-        if (byte(0) == 8 && audioTag++ == backAt) {
-            const int stamp = (byte(4) << 16 | byte(5) << 8 | byte(6)) - backMs;
-            bytes[at + 4] = static_cast<char>(stamp >> 16);
-            bytes[at + 5] = static_cast<char>(stamp >> 8);
-            bytes[at + 6] = static_cast<char>(stamp);
-        }
-        at += 11 + size + 4;
-    }
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
 }
 
 TEST_F(Transcode, TimestampsThatGoBackAreCorrectedForWmaAsForWav)

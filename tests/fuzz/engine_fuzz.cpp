@@ -59,15 +59,6 @@ std::string LittleEndian(uint32_t value, int bytes)
     return text;
 }
 
-std::string WavHeader(uint32_t rate, uint32_t channels, uint32_t dataBytes)
-{
-    const uint32_t blockAlign = 2 * channels;
-    return "RIFF" + LittleEndian(36 + dataBytes, 4) + "WAVEfmt " + LittleEndian(16, 4) +
-           LittleEndian(1, 2) + LittleEndian(channels, 2) + LittleEndian(rate, 4) +
-           LittleEndian(rate * blockAlign, 4) + LittleEndian(blockAlign, 2) + LittleEndian(16, 2) +
-           "data" + LittleEndian(dataBytes, 4);
-}
-
 // xorshift64*: the same seed gives the same mutations on every machine.
 class Random {
 public:
@@ -249,6 +240,11 @@ std::vector<RegressionCase> RegressionCorpus(const std::string& folder)
                  outcome.error.find("has a sample rate of 1073763874 Hz") != std::string::npos,
                  "absurd rate not refused: " + outcome.error);
          }},
+        {"manychannels.wav", WavHeader(44100, 65, 4096) + std::string(4096, '\0'),
+         [](const Outcome& outcome, const std::string&) {
+             return Expect(outcome.error.find("has 65 channels") != std::string::npos,
+                           "65 channels not refused: " + outcome.error);
+         }},
         {"nochannels.wav", WavHeader(44100, 0, 4096) + std::string(4096, '\0'),
          [](const Outcome& outcome, const std::string&) {
              return Expect(!outcome.finished, "converted without channels");
@@ -260,6 +256,9 @@ std::vector<RegressionCase> RegressionCorpus(const std::string& folder)
                                                 "holds none",
                            "an empty input was not a failure: " + outcome.error);
          }},
+        // Its 10th packet stamped 80 ms early, which the WMA muxer once refused.
+        {"stepback.flv", ReadBytes(MakeFlvWithStepBack(folder + "/stepback.flv", 10, 80)),
+         converted},
         {"garbage.wav", std::string(8192, '\x5a'),
          [](const Outcome& outcome, const std::string&) {
              return Expect(!outcome.opened, "garbage was opened");
