@@ -1,6 +1,7 @@
 // The audio output path: keeps the output in step with the input clock, converts rate and
 // channels, cuts the samples into the encoder's frames, encodes and writes them. Samples
-// travel as interleaved signed 16-bit bytes until the encoder's own format is needed.
+// travel as interleaved signed 16-bit (or 32-bit, see TInputStreamState::SampleFormat) bytes
+// until the encoder's own format is needed.
 
 #include <cmath>
 #include <cstring>
@@ -32,6 +33,7 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
     const int encoderRate = encoder->sample_rate;
     const int decoderChannels = input.ToInterleavedChannels;
     const int decoderRate = input.ToInterleavedRate;
+    const int sampleBytes = output.SampleBytes;
 
     // Decoded audio may change rate or channel count mid-stream (files joined together,
     // broadcasts switching between stereo and surround): what the resampler holds is of the
@@ -49,9 +51,9 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
         avutil.av_channel_layout_default(&from, decoderChannels);
         avutil.av_channel_layout_default(&to, encoderChannels);
         SwrContext* context = nullptr;
-        int result = swresample.swr_alloc_set_opts2(&context, &to, AV_SAMPLE_FMT_S16, encoderRate,
-                                                    &from, AV_SAMPLE_FMT_S16, decoderRate, 0,
-                                                    nullptr);
+        int result =
+            swresample.swr_alloc_set_opts2(&context, &to, output.SampleFormat, encoderRate, &from,
+                                           output.SampleFormat, decoderRate, 0, nullptr);
         output.ResampleContext.reset(context);
         if (result >= 0)
             result = swresample.swr_init(context);
@@ -74,10 +76,10 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
     const double syncTime = (output.SyncStream->Pts - StartTime) / 1000000.0;
     const int64_t fifoBytes = static_cast<int64_t>(avutil.av_fifo_can_read(output.Fifo.get()));
     if (AudioSyncMode != 0) {
-        const double fifoSamples = fifoBytes / (2.0 * encoderChannels);
+        const double fifoSamples = fifoBytes / (static_cast<double>(sampleBytes) * encoderChannels);
         const double delta = syncTime * encoderRate - output.OutputClock - fifoSamples;
         const double inputDelta = delta * decoderRate / encoderRate;
-        int64_t byteDelta = static_cast<int64_t>(inputDelta) * 2 * decoderChannels;
+        int64_t byteDelta = static_cast<int64_t>(inputDelta) * sampleBytes * decoderChannels;
         if (std::fabs(delta) > kDriftFloorSamples) {
             if (input.AudioStartPending || std::fabs(delta) > AudioDriftThreshold * encoderRate) {
                 if (byteDelta < 0) {
@@ -98,7 +100,7 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
                     else
                         byteDelta = std::max<int64_t>(0, kPaddingLimitBytes - size);
                     // Whole sample frames only: 3, 5 or 6 channels do not divide the limit.
-                    byteDelta -= byteDelta % (2 * decoderChannels);
+                    byteDelta -= byteDelta % (sampleBytes * decoderChannels);
                     SilenceBuffer.resize(static_cast<size_t>(size + byteDelta));
                     std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
                     std::memcpy(SilenceBuffer.data() + byteDelta, data, static_cast<size_t>(size));
@@ -120,15 +122,16 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
         }
     } else {
         output.OutputClock = static_cast<int64_t>(std::nearbyint(syncTime * encoderRate)) -
-                             fifoBytes / (2 * encoderChannels);
+                             fifoBytes / (sampleBytes * encoderChannels);
     }
 
     const uint8_t* samples = data;
     int bytes = size;
     if (output.AudioResample) {
-        const int inputSamples = size / (2 * decoderChannels);
+        const int inputSamples = size / (sampleBytes * decoderChannels);
         const int capacity = swresample.swr_get_out_samples(output.ResampleContext.get(), inputSamples);
-        const size_t needed = static_cast<size_t>(std::max(capacity, 0)) * 2 * encoderChannels;
+        const size_t needed =
+            static_cast<size_t>(std::max(capacity, 0)) * sampleBytes * encoderChannels;
         if (AudioSampleBuffer.size() < std::max<size_t>(needed, 262144))
             AudioSampleBuffer.resize(std::max<size_t>(needed, 262144));
         uint8_t* out = AudioSampleBuffer.data();
@@ -138,7 +141,7 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
             throw FFMpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                          decoderChannels, decoderRate, encoderChannels, encoderRate));
         samples = out;
-        bytes = converted * 2 * encoderChannels;
+        bytes = converted * sampleBytes * encoderChannels;
     }
     EncodeAudioSamples(output, samples, bytes);
 }
@@ -152,7 +155,8 @@ void TCustomFFmpegHlpr::PrimeEncoder(TOutputStreamState& output)
     if ((encoder->codec_id != AV_CODEC_ID_WMAV1 && encoder->codec_id != AV_CODEC_ID_WMAV2) ||
         encoder->initial_padding <= 0)
         return;
-    const size_t bytes = static_cast<size_t>(encoder->initial_padding) * 2 * Channels(encoder);
+    const size_t bytes =
+        static_cast<size_t>(encoder->initial_padding) * output.SampleBytes * Channels(encoder);
     const std::vector<uint8_t> silence(bytes, 0);
     AVFifo* fifo = output.Fifo.get();
     const size_t room = avutil.av_fifo_can_write(fifo);
@@ -167,7 +171,7 @@ void TCustomFFmpegHlpr::EncodeAudioSamples(TOutputStreamState& output, const uin
                                            int bytes)
 {
     AVCodecContext* encoder = output.Encoder();
-    const int sampleBytes = 2 * Channels(encoder);
+    const int sampleBytes = output.SampleBytes * Channels(encoder);
     if (encoder->frame_size <= 1) {
         // Sample encoders (PCM) take any number of samples: one frame per block.
         SendSamples(output, samples, bytes / sampleBytes);
@@ -206,14 +210,15 @@ void TCustomFFmpegHlpr::SendSamples(TOutputStreamState& output, const uint8_t* s
     avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
     if (avutil.av_frame_get_buffer(frame, 0) < 0)
         throw FFMpegException("av_mallocz fail");
-    if (encoder->sample_fmt == AV_SAMPLE_FMT_S16) {
-        std::memcpy(frame->data[0], samples, static_cast<size_t>(frames) * 2 * Channels(encoder));
+    if (encoder->sample_fmt == output.SampleFormat) {
+        std::memcpy(frame->data[0], samples,
+                    static_cast<size_t>(frames) * output.SampleBytes * Channels(encoder));
     } else {
         if (!output.ToEncoderFormat) {
             SwrContext* context = nullptr;
             swresample.swr_alloc_set_opts2(&context, &encoder->ch_layout, encoder->sample_fmt,
                                            encoder->sample_rate, &encoder->ch_layout,
-                                           AV_SAMPLE_FMT_S16, encoder->sample_rate, 0, nullptr);
+                                           output.SampleFormat, encoder->sample_rate, 0, nullptr);
             output.ToEncoderFormat.reset(context);
             if (!context || swresample.swr_init(context) < 0)
                 throw FFMpegException("Audio encoding failed");
@@ -233,7 +238,7 @@ void TCustomFFmpegHlpr::FlushResampler(TOutputStreamState& output)
 {
     if (!output.ResampleContext)
         return;
-    const int sampleBytes = 2 * Channels(output.Encoder());
+    const int sampleBytes = output.SampleBytes * Channels(output.Encoder());
     const int capacity = swresample.swr_get_out_samples(output.ResampleContext.get(), 0);
     if (capacity <= 0)
         return;
@@ -248,7 +253,7 @@ void TCustomFFmpegHlpr::FlushResampler(TOutputStreamState& output)
 void TCustomFFmpegHlpr::DrainAudioEncoder(TOutputStreamState& output)
 {
     AVCodecContext* encoder = output.Encoder();
-    const int sampleBytes = 2 * Channels(encoder);
+    const int sampleBytes = output.SampleBytes * Channels(encoder);
     // Nothing to finish: an encoder that was given nothing must not make up a frame.
     if (!output.AudioReceived) {
         SendToEncoder(output, nullptr);

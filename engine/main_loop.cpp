@@ -46,6 +46,23 @@ int64_t EndTolerance(const AVFormatContext& input)
 }
 
 // Why inputs read to their end still are not a plain success; empty when they are.
+// Scales interleaved signed samples of `sampleBytes` (2 or 4) by volume / 256, rounded and
+// held within the format's range.
+void ScaleVolume(uint8_t* data, int size, int sampleBytes, int volume)
+{
+    if (sampleBytes == 2) {
+        auto* samples = reinterpret_cast<int16_t*>(data);
+        for (int i = 0; i < size / 2; ++i)
+            samples[i] =
+                static_cast<int16_t>(Clamp((samples[i] * volume + 128) >> 8, -32768, 32767));
+        return;
+    }
+    auto* samples = reinterpret_cast<int32_t*>(data);
+    for (int i = 0; i < size / 4; ++i)
+        samples[i] = static_cast<int32_t>(
+            Clamp<int64_t>((int64_t{samples[i]} * volume + 128) >> 8, INT32_MIN, INT32_MAX));
+}
+
 std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors)
 {
     std::vector<std::string> parts;
@@ -347,14 +364,11 @@ int TCustomFFmpegHlpr::DecodeAudio(int inputStreamIndex, const AVPacket* packet)
         if (size <= 0)
             return true;
         input.DecodedBytes += size;
-        input.NextPts += int64_t{size} * 500000 /
-                         (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels);
-        if (AudioVolume != 256) {
-            auto* samples = reinterpret_cast<int16_t*>(DecodeBuffer.data());
-            for (int i = 0; i < size / 2; ++i)
-                samples[i] = static_cast<int16_t>(
-                    Clamp((samples[i] * AudioVolume + 128) >> 8, -32768, 32767));
-        }
+        input.NextPts +=
+            int64_t{size} * 1000000 /
+            (int64_t{input.ToInterleavedRate} * input.ToInterleavedChannels * input.SampleBytes);
+        if (AudioVolume != 256)
+            ScaleVolume(DecodeBuffer.data(), size, input.SampleBytes, AudioVolume);
         EmulateRate(input);
         DispatchDecoded(inputStreamIndex, data, size, nullptr, nullptr, AV_NOPTS_VALUE);
         return true;
@@ -389,10 +403,10 @@ const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
     if (channels <= 0 || frame.sample_rate <= 0)
         return nullptr;
     // Grows only; never below what a second of audio used to need.
-    const size_t needed = static_cast<size_t>(frame.nb_samples) * channels * 2;
+    const size_t needed = static_cast<size_t>(frame.nb_samples) * channels * input.SampleBytes;
     if (DecodeBuffer.size() < std::max<size_t>(needed, 192000))
         DecodeBuffer.resize(std::max<size_t>(needed, 192000));
-    if (frame.format == AV_SAMPLE_FMT_S16) {
+    if (frame.format == input.SampleFormat) {
         // Already what the output paths want (WAV, most PCM): a copy will do.
         input.ToInterleavedFormat = frame.format;
         input.ToInterleavedRate = frame.sample_rate;
@@ -407,9 +421,9 @@ const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
         avutil.av_channel_layout_default(&layout, channels);
         SwrContext* context = nullptr;
         const int result = swresample.swr_alloc_set_opts2(
-            &context, &layout, AV_SAMPLE_FMT_S16, frame.sample_rate,
-            const_cast<AVChannelLayout*>(&frame.ch_layout), static_cast<AVSampleFormat>(frame.format),
-            frame.sample_rate, 0, nullptr);
+            &context, &layout, input.SampleFormat, frame.sample_rate,
+            const_cast<AVChannelLayout*>(&frame.ch_layout),
+            static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
         input.ToInterleaved.reset(context);
         avutil.av_channel_layout_uninit(&layout);
         if (result < 0 || swresample.swr_init(context) < 0) {
@@ -422,11 +436,12 @@ const uint8_t* TCustomFFmpegHlpr::ConvertToInterleaved(TInputStreamState& input,
     }
     uint8_t* out = DecodeBuffer.data();
     const int converted = swresample.swr_convert(
-        input.ToInterleaved.get(), &out, static_cast<int>(DecodeBuffer.size() / (2 * channels)),
+        input.ToInterleaved.get(), &out,
+        static_cast<int>(DecodeBuffer.size() / (static_cast<size_t>(input.SampleBytes) * channels)),
         const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
     if (converted < 0)
         return nullptr;
-    size = converted * 2 * channels;
+    size = converted * input.SampleBytes * channels;
     return out;
 }
 

@@ -547,6 +547,22 @@ void TCustomFFmpegHlpr::OpenCodecs()
         HeaderBytesWritten += encoder->extradata_size;
     }
 
+    // An encoder that keeps more than 16 bits gets its source's samples at 32 bits; outputs
+    // fed by the same source that keep 16 convert them down as they always did.
+    for (const auto& output : OutputStreams) {
+        const AVCodecContext* encoder = output->Encoder();
+        if (output->EncodingNeeded && encoder->codec_type == AVMEDIA_TYPE_AUDIO &&
+            (encoder->sample_fmt == AV_SAMPLE_FMT_S32 ||
+             encoder->sample_fmt == AV_SAMPLE_FMT_S32P)) {
+            InputStreams[output->SourceIndex]->SampleFormat = AV_SAMPLE_FMT_S32;
+            InputStreams[output->SourceIndex]->SampleBytes = 4;
+        }
+    }
+    for (const auto& output : OutputStreams) {
+        output->SampleFormat = InputStreams[output->SourceIndex]->SampleFormat;
+        output->SampleBytes = InputStreams[output->SourceIndex]->SampleBytes;
+    }
+
     for (size_t i = 0; i < InputStreams.size(); ++i) {
         TInputStreamState& input = *InputStreams[i];
         if (!input.DecodingNeeded)

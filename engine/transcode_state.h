@@ -48,8 +48,13 @@ struct TInputStreamState {
     int64_t FirstPacketTime = AV_NOPTS_VALUE;
     int64_t DecoderDelay = AV_NOPTS_VALUE;
 
+    // Decoded audio travels to the outputs as interleaved signed 16-bit samples, or 32-bit
+    // ones when an output's encoder keeps more than 16 bits (24-bit WAV), so that what a
+    // 24-bit source holds reaches it whole. SampleBytes: one sample of one channel.
+    AVSampleFormat SampleFormat = AV_SAMPLE_FMT_S16;
+    int32_t SampleBytes = 2;
     // Decoded audio leaves the decoder in its own sample format; this converts it to
-    // interleaved signed 16-bit at the same rate and channel count.
+    // SampleFormat, interleaved, at the same rate and channel count.
     SwrContextPtr ToInterleaved;
     int ToInterleavedFormat = -1;
     int ToInterleavedRate = 0;
@@ -81,8 +86,10 @@ struct TOutputStreamState {
     int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
 
     // Audio: the resampler between the decoded and the encoded rate and channels, the FIFO
-    // of interleaved 16-bit bytes that frames are cut from, and the conversion from those
-    // bytes to the encoder's own sample format.
+    // of interleaved samples (in the source's SampleFormat) that frames are cut from, and the
+    // conversion from those samples to the encoder's own sample format.
+    AVSampleFormat SampleFormat = AV_SAMPLE_FMT_S16;
+    int32_t SampleBytes = 2;
     int32_t AudioResample = 0;
     SwrContextPtr ResampleContext;
     int32_t ResampleInputRate = 0;  // what ResampleContext was made for

@@ -296,6 +296,19 @@ TEST_F(CommandLineRun, WithoutAnOutputFolderEachOutputGoesBesideItsInput)
     EXPECT_FALSE(fs::exists(dir_.File("chosen")));
 }
 
+// The samples of a WAV file: its data chunk.
+std::string WavData(const std::string& path)
+{
+    const std::string bytes = ReadFile(path);
+    const size_t at = bytes.find("data", 12);
+    if (at == std::string::npos || at + 8 > bytes.size())
+        return {};
+    uint32_t size = 0;
+    for (int i = 3; i >= 0; --i)
+        size = size << 8 | static_cast<uint8_t>(bytes[at + 4 + static_cast<size_t>(i)]);
+    return bytes.substr(at + 8, size);
+}
+
 TEST_F(CommandLineRun, ChosenBitRateRateChannelsAndBitsAreWhatTheOutputsHold)
 {
     const std::string input = fixtures::MakeWav(dir_.File("in.wav"), Audio(1, 2, 44100));
@@ -317,6 +330,24 @@ TEST_F(CommandLineRun, ChosenBitRateRateChannelsAndBitsAreWhatTheOutputsHold)
     EXPECT_EQ(stream.codec, "pcm_s24le");
     EXPECT_EQ(stream.sampleRate, 96000);
     EXPECT_EQ(stream.channels, 4);
+
+    // A 24-bit source keeps every bit in a 24-bit WAV, and its top 16 in a 16-bit one.
+    std::string samples;
+    for (uint32_t i = 0; i < 4800 * 2; ++i)
+        samples += std::string{static_cast<char>(i * 37), static_cast<char>(i * 11),
+                               static_cast<char>(i * 5 + 128)};
+    const std::string deep = fixtures::MakeRawFile(
+        dir_.File("deep.wav"),
+        fixtures::WavHeader(48000, 2, static_cast<uint32_t>(samples.size()), 24) + samples);
+    const std::string kept = Out("24/deep.wav");
+    const std::string cut = Out("16/deep.wav");
+    ASSERT_EQ(RunKelvaro(dir_, {"-o", Out("24"), "-f", "wav", "--bits", "24", deep}).status, 0);
+    ASSERT_EQ(RunKelvaro(dir_, {"-o", Out("16"), "-f", "wav", deep}).status, 0);
+    EXPECT_EQ(WavData(kept), samples);
+    std::string top;
+    for (size_t at = 0; at < samples.size(); at += 3)
+        top += samples.substr(at + 1, 2);
+    EXPECT_EQ(WavData(cut), top);
 
     // What the encoder cannot write at the file's rate fails that file, with the reason.
     const std::string low = fixtures::MakeWav(dir_.File("low.wav"), Audio(0.2, 1, 8000));
