@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Where a WMA conversion puts the sound, as libavformat + libavcodec read it and, when
-# gst-launch-1.0 is installed, as GStreamer (and the players built on it) reads it.
+# gst-launch-1.0 is installed, as GStreamer (and the players built on it) reads it (Debian:
+# gstreamer1.0-tools, -plugins-good, -plugins-ugly for the ASF demuxer, and -libav).
 # Usage: bench/wma_placement.sh   Builds into build-bench/ (release), writes into
 # build-bench/wma-placement/. Prints one line per reading: the decoded frames and seconds,
 # the duration the container reports, and the frames where the clicks peak.
