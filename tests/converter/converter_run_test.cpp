@@ -498,15 +498,15 @@ TEST(ConverterRealRun, RealVideoIsDecodedByTheChosenDecoders)
             enlarged.push_back(static_cast<uint8_t>(2 * std::min(x, 62) + 2 * std::min(y, 46)));
     enlarged.insert(enlarged.end(), 32 * 24, 100);
     enlarged.insert(enlarged.end(), 32 * 24, 200);
-    fixtures::RealVideoSpec spec;
+    fixtures::RealVideoSpec realVideo;
     for (const auto& [width, height, samples] : {std::tuple{64, 48, &whole}, {32, 24, &small}}) {
         Bytes frame = {0, 0, 0, 0, uint8_t(width), 0, uint8_t(height), 0};
         frame.insert(frame.end(), samples->begin(), samples->end());
-        spec.frames.push_back(frame);
+        realVideo.frames.push_back(frame);
     }
-    const std::string rv40 = fixtures::MakeRealVideo(dir.File("rv40.rm"), spec);
-    spec.codecTag = "RV30";
-    const std::string rv30 = fixtures::MakeRealVideo(dir.File("rv30.rm"), spec);
+    const std::string rv40 = fixtures::MakeRealVideo(dir.File("rv40.rm"), realVideo);
+    realVideo.codecTag = "RV30";
+    const std::string rv30 = fixtures::MakeRealVideo(dir.File("rv30.rm"), realVideo);
 
     RunRecorder recorder;
     TLumoAVConverter converter;
