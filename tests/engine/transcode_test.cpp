@@ -15,6 +15,7 @@
 
 #include "engine/job.h"
 #include "engine/transcode_state.h"
+#include "engine_conversion.h"
 #include "fixtures/media_fixtures.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
@@ -37,62 +38,34 @@ struct Progress {
 };
 
 // One job converting one input, as the converter sets it up for its two targets.
-class Conversion {
+class Conversion : public test::EngineConversion {
 public:
-    explicit Conversion(std::mutex& lock) : job_(lock)
-    {
-        job_.Reset();
-        job_.SetLogLevel(-1);
-        job_.LogHandler = [this](TCustomFFmpegHlpr&, int level, const std::string& text) {
-            log.emplace_back(level, text);
-        };
-    }
-    ~Conversion() { job_.SetLogLevel(1); }
-
-    TCustomFFmpegHlpr& Job() { return job_; }
+    using EngineConversion::EngineConversion;
 
     // `configure` runs between the two opens, where the output settings go.
     bool Open(const std::string& input, const std::string& output, Target target,
               const std::function<void(TCustomFFmpegHlpr&)>& configure = {})
     {
-        if (!job_.OpenInputFile(input)) {
-            error = job_.LastError;
-            return false;
-        }
-        if (configure)
-            configure(job_);
-        job_.VideoDisable = 1;
-        if (target == Target::Wma) {
-            job_.SetAudioCodec("wmav2");
-            job_.SetOption("ab", "128000");
-        } else {
-            job_.SetOutputFormat("wav");
-        }
-        if (!job_.OpenOutputFile(output)) {
-            error = job_.LastError;
-            return false;
-        }
-        return true;
+        return EngineConversion::Open(input, output, [&](TCustomFFmpegHlpr& job) {
+            if (configure)
+                configure(job);
+            job.VideoDisable = 1;
+            if (target == Target::Wma) {
+                job.SetAudioCodec("wmav2");
+                job.SetOption("ab", "128000");
+            } else {
+                job.SetOutputFormat("wav");
+            }
+        });
     }
     void WatchProgress()
     {
-        job_.ProgressHandler = [this](TCustomFFmpegHlpr&, int32_t frame, int32_t fps,
-                                      int32_t duration, float quality, float bitRate,
-                                      int64_t size, int32_t total) {
+        Job().ProgressHandler = [this](TCustomFFmpegHlpr&, int32_t frame, int32_t fps,
+                                       int32_t duration, float quality, float bitRate, int64_t size,
+                                       int32_t total) {
             progress.push_back({frame, fps, duration, quality, bitRate, size, total,
                                 std::chrono::steady_clock::now()});
         };
-    }
-    // Runs on this thread; false with the failure in `error`.
-    bool Run()
-    {
-        try {
-            job_.StartTranscode(false, tpNormal);
-        } catch (const FFMpegException& failure) {
-            error = failure.what();
-            return false;
-        }
-        return job_.Finished;
     }
     std::vector<std::string> LogTexts(int level) const
     {
@@ -103,12 +76,7 @@ public:
         return texts;
     }
 
-    std::string error;
-    std::vector<std::pair<int, std::string>> log;
     std::vector<Progress> progress;
-
-private:
-    TCustomFFmpegHlpr job_;
 };
 
 AudioSpec Tone(int rate, int channels, double seconds)

@@ -9,6 +9,7 @@
 #include "engine/job.h"
 #include "engine/text_format.h"
 #include "engine/transcode_state.h"
+#include "engine_conversion.h"
 #include "fixtures/media_fixtures.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
@@ -35,45 +36,14 @@ public:
 };
 
 // One job converting one input into one output; `configure` runs between the two opens.
-class Conversion {
+class Conversion : public test::EngineConversion {
 public:
-    explicit Conversion(std::mutex& lock) : job_(lock)
-    {
-        job_.Reset();
-        job_.SetLogLevel(-1);
-        job_.LogHandler = [this](TCustomFFmpegHlpr&, int level, const std::string& text) {
-            log.emplace_back(level, text);
-        };
-    }
-    ~Conversion() { job_.SetLogLevel(1); }
-
-    TCustomFFmpegHlpr& Job() { return job_; }
+    using EngineConversion::EngineConversion;
     bool Run(const std::string& input, const std::string& output,
              const std::function<void(TCustomFFmpegHlpr&)>& configure = {})
     {
-        if (!job_.OpenInputFile(input)) {
-            error = job_.LastError;
-            return false;
-        }
-        if (configure)
-            configure(job_);
-        if (!job_.OpenOutputFile(output)) {
-            error = job_.LastError;
-            return false;
-        }
-        try {
-            job_.StartTranscode(false, tpNormal);
-        } catch (const FFMpegException& failure) {
-            error = failure.what();
-            return false;
-        }
-        return job_.Finished;
+        return Open(input, output, configure) && EngineConversion::Run();
     }
-    std::string error;
-    std::vector<std::pair<int, std::string>> log;
-
-private:
-    TCustomFFmpegHlpr job_;
 };
 
 VideoSpec Pictures(int width, int height, double seconds)
