@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bare_steps.h"
 #include "bench/measurement.h"
 
 extern "C" {
@@ -22,20 +23,7 @@ extern "C" {
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, int code = 0)
-{
-    char reason[128] = "";
-    if (code < 0)
-        av_strerror(code, reason, sizeof reason);
-    std::fprintf(stderr, "%s %s\n", what, reason);
-    std::exit(1);
-}
-
-void Check(int code, const char* what)
-{
-    if (code < 0)
-        Fail(what, code);
-}
+using namespace kelvaro::bench;
 
 struct Pipeline {
     AVFormatContext* in = nullptr;
@@ -62,15 +50,8 @@ struct Pipeline {
     void WritePackets()
     {
         AVPacket* packet = av_packet_alloc();
-        int result;
-        while ((result = avcodec_receive_packet(encoder, packet)) >= 0) {
-            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-            packet->stream_index = 0;
-            Check(av_interleaved_write_frame(out, packet), "write");
-        }
+        kelvaro::bench::WritePackets(encoder, packet, stream, out);
         av_packet_free(&packet);
-        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
-            Fail("encode", result);
     }
 
     void Encode(int samples)
@@ -101,14 +82,7 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     av_log_set_level(AV_LOG_ERROR);
     Pipeline p;
-    Check(avformat_open_input(&p.in, argv[1], nullptr, nullptr), "open input");
-    Check(avformat_find_stream_info(p.in, nullptr), "stream info");
-    const AVCodec* decoderCodec = nullptr;
-    const int audio = av_find_best_stream(p.in, AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);
-    Check(audio, "audio stream");
-    p.decoder = avcodec_alloc_context3(decoderCodec);
-    avcodec_parameters_to_context(p.decoder, p.in->streams[audio]->codecpar);
-    Check(avcodec_open2(p.decoder, decoderCodec, nullptr), "open decoder");
+    const int audio = OpenBestDecoder(argv[1], AVMEDIA_TYPE_AUDIO, p.in, p.decoder);
 
     const bool wma = std::strstr(argv[2], ".wma") != nullptr;
     Check(avformat_alloc_output_context2(&p.out, nullptr, wma ? nullptr : "wav", argv[2]), "output");

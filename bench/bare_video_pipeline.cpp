@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/bare_steps.h"
 #include "bench/measurement.h"
 
 extern "C" {
@@ -21,20 +22,7 @@ extern "C" {
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, int code = 0)
-{
-    char reason[128] = "";
-    if (code < 0)
-        av_strerror(code, reason, sizeof reason);
-    std::fprintf(stderr, "%s %s\n", what, reason);
-    std::exit(1);
-}
-
-void Check(int code, const char* what)
-{
-    if (code < 0)
-        Fail(what, code);
-}
+using namespace kelvaro::bench;
 
 struct Pipeline {
     AVFormatContext* in = nullptr;
@@ -61,14 +49,7 @@ struct Pipeline {
     void Encode(const AVFrame* frame)
     {
         Check(avcodec_send_frame(encoder, frame), "send frame");
-        int result;
-        while ((result = avcodec_receive_packet(encoder, packet)) >= 0) {
-            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-            packet->stream_index = 0;
-            Check(av_interleaved_write_frame(out, packet), "write");
-        }
-        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
-            Fail("encode", result);
+        WritePackets(encoder, packet, stream, out);
     }
 
     void Scale(const AVFrame* decoded)
@@ -97,15 +78,7 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     av_log_set_level(AV_LOG_ERROR);
     Pipeline p;
-    Check(avformat_open_input(&p.in, argv[1], nullptr, nullptr), "open input");
-    Check(avformat_find_stream_info(p.in, nullptr), "stream info");
-    const AVCodec* decoderCodec = nullptr;
-    const int video = av_find_best_stream(p.in, AVMEDIA_TYPE_VIDEO, -1, -1, &decoderCodec, 0);
-    Check(video, "video stream");
-    p.decoder = avcodec_alloc_context3(decoderCodec);
-    avcodec_parameters_to_context(p.decoder, p.in->streams[video]->codecpar);
-    p.decoder->pkt_timebase = p.in->streams[video]->time_base;
-    Check(avcodec_open2(p.decoder, decoderCodec, nullptr), "open decoder");
+    const int video = OpenBestDecoder(argv[1], AVMEDIA_TYPE_VIDEO, p.in, p.decoder);
 
     Check(avformat_alloc_output_context2(&p.out, nullptr, "dvd", argv[2]), "output");
     const AVCodec* encoderCodec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
