@@ -34,8 +34,10 @@ bool ReadsOtherResources(const AVInputFormat* format)
 {
     if (format->flags & AVFMT_NOFILE)
         return true;
-    static const char* const kReferencing[] = {"hls",  "dash", "concat",   "imf",         "sdp",
-                                               "rtsp", "rtp",  "avisynth", "vapoursynth", "image2"};
+    // vobsub opens the ".sub" beside its ".idx" as an input of its own, past io_open.
+    static const char* const kReferencing[] = {"hls",         "dash",   "concat", "imf",
+                                               "sdp",         "rtsp",   "rtp",    "avisynth",
+                                               "vapoursynth", "image2", "vobsub"};
     const std::string names = format->name ? format->name : "";
     size_t start = 0;
     while (start <= names.size()) {

@@ -189,6 +189,8 @@ void TCustomFFmpegHlpr::Run()
 {
     Finished = false;
     StoppedOutputKept = false;
+    KeptPartialOutput.clear();
+    InputEndedEarly = false;
     TranscodeError.clear();
     std::exception_ptr failure;
     try {
@@ -201,6 +203,14 @@ void TCustomFFmpegHlpr::Run()
     } catch (...) {
         failure = std::current_exception();
         TranscodeError = "unknown failure";
+    }
+    // What the stop itself cut off (a wait for input, a write that waits) is a stopped job,
+    // not a failed one; the library's text stays in the log.
+    if (failure && StopRequested &&
+        TranscodeError.find(ErrorReason(AVERROR_EXIT)) != std::string::npos) {
+        Log(0, TranscodeError);
+        TranscodeError.clear();
+        failure = nullptr;
     }
     if (failure) {
         Finished = false;
@@ -234,17 +244,30 @@ void TCustomFFmpegHlpr::CommitOutputs()
                     Format("Could not write '%s': %s", name.c_str(), ErrorReason(result).c_str()));
         }
         std::error_code error;
-        const bool keep =
-            stopped ? KeepStoppedOutputs && output.WroteMedia
-                    : std::filesystem::file_size(output.Temporary->TemporaryName(), error) > 0 &&
-                          !error;
-        if (!keep)
+        if (stopped ? !output.WroteMedia
+                    : !(std::filesystem::file_size(output.Temporary->TemporaryName(), error) > 0 &&
+                        !error))
             continue;  // Cleanup removes it
+        // A complete file is replaced only by a complete one.
+        const bool replacesEarlier = InputEndedEarly && std::filesystem::exists(name, error);
         std::string reason;
+        if (stopped || replacesEarlier) {
+            const std::string partial = PartialOutputName(name);
+            const bool kept = KeepStoppedOutputs;
+            if (kept && !output.Temporary->CommitAsPartial(reason))
+                throw FFMpegException(
+                    Format("Could not save '%s': %s", partial.c_str(), reason.c_str()));
+            if (kept && KeptPartialOutput.empty())
+                KeptPartialOutput = partial;
+            StoppedOutputKept = StoppedOutputKept || (kept && stopped);
+            if (replacesEarlier)
+                TranscodeWarning +=
+                    kept ? Format("; kept as %s beside the earlier file", partial.c_str())
+                         : Format("; not saved: the earlier %s stays", name.c_str());
+            continue;
+        }
         if (!output.Temporary->Commit(reason))
             throw FFMpegException(Format("Could not save '%s': %s", name.c_str(), reason.c_str()));
-        if (stopped)
-            StoppedOutputKept = true;
     }
 }
 

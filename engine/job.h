@@ -348,14 +348,21 @@ public:
     // decoding errors); empty otherwise. Left by the transcode, read with Finished.
     std::string TranscodeWarning;
     int64_t ReportInterval = 500000;  // microseconds between progress reports
-    // Whether a stopped job's output, valid up to where it stopped, takes its final name.
-    // When not, the file is removed and an earlier file of that name stays.
+    // Whether an output that holds less than it should (its job was stopped, or its input
+    // ended early where an earlier file has the output's name) is kept, valid up to where it
+    // ends, under its partial name (PartialOutputName). It never takes the final name:
+    // when not kept it is removed, and an earlier file of that name stays either way.
     bool KeepStoppedOutputs = true;
     // Whether an opened input is described to the library's log; off while a job opens again
     // an input it has described once.
     bool DescribeOpenedInputs = true;
-    // The last run was stopped and an output of it took its final name.
+    // The last run was stopped and an output of it was kept under its partial name.
     std::atomic<bool> StoppedOutputKept{false};
+    // The partial name an output of the last run was kept under; empty when none was. Left
+    // by the run, read with Finished.
+    std::string KeptPartialOutput;
+    // The last run's input ended before the length it announced.
+    bool InputEndedEarly = false;
     TLogHandler LogHandler;
     TProgressHandler ProgressHandler;
     TTerminateHandler TerminateHandler;

@@ -63,8 +63,9 @@ void ScaleVolume(uint8_t* data, int size, int sampleBytes, int volume)
             Clamp<int64_t>((int64_t{samples[i]} * volume + 128) >> 8, INT32_MIN, INT32_MAX));
 }
 
-std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors)
+std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors, bool& endedEarly)
 {
+    endedEarly = false;
     std::vector<std::string> parts;
     for (int f = 0; f < job.InputFileCount; ++f) {
         const AVFormatContext& input = *job.InputFiles[f].Context;
@@ -73,12 +74,13 @@ std::string InputWarning(const TCustomFFmpegHlpr& job, int decodingErrors)
         const int64_t reached = state.ReachedTime != AV_NOPTS_VALUE ? state.ReachedTime - start : 0;
         const std::string file = job.InputFileCount > 1 ? Format("input #%d: ", f) : std::string();
         const bool announced = input.duration != AV_NOPTS_VALUE && input.duration > 0;
-        if (announced && input.duration - reached > EndTolerance(input))
+        if (announced && input.duration - reached > EndTolerance(input)) {
+            endedEarly = true;
             parts.push_back(
                 file +
                 Format("the input ended at %.1f s of %.1f s", reached / 1e6, input.duration / 1e6) +
                 (state.ReadError < 0 ? ": " + ErrorReason(state.ReadError) : ""));
-        else if (state.ReadError < 0)
+        } else if (state.ReadError < 0)
             parts.push_back(file + Format("reading the input failed at %.1f s: %s", reached / 1e6,
                                           ErrorReason(state.ReadError).c_str()));
     }
@@ -260,7 +262,7 @@ void TCustomFFmpegHlpr::RunMainLoop()
     if (trailerFailure < 0)
         throw FFMpegException(MediaErrorText("av_write_trailer()", trailerFailure));
     if (readToEnd && !stopped) {
-        TranscodeWarning = InputWarning(*this, decodingErrors);
+        TranscodeWarning = InputWarning(*this, decodingErrors, InputEndedEarly);
         if (!audioConverted && !silentSource.empty())
             throw FFMpegException(Format(
                 "%s: no audio could be converted: %s", silentSource.c_str(),

@@ -36,15 +36,8 @@ std::string IsoTime(int64_t secondsSince1970)
     return text;
 }
 
-// A name the library would read as a URL of another protocol ("pipe:1", "udp://...") is
-// left to it; anything else is a path of ours, even one with a colon in it.
-bool IsLocalPath(const std::string& fileName)
-{
-    const char* protocol = avformat.avio_find_protocol_name(fileName.c_str());
-    return !protocol || std::strcmp(protocol, "file") == 0;
-}
-
-// Local paths are handed to the library as such, so that no part of a name reads as a URL.
+// Every output name is a path of ours, whatever it holds ("pipe:1", "md5:x", "tcp:..."):
+// it reaches the library behind the file protocol, and only that protocol may open it.
 std::string LocalUrl(const std::string& path)
 {
     return "file:" + path;
@@ -54,18 +47,17 @@ bool OpenOutputBytes(TOutputFile& output, const std::string& fileName,
                      const AVIOInterruptCB& interrupt, std::string& reason)
 {
     AVFormatContext* context = output.Context.get();
-    std::string url = fileName;
-    if (IsLocalPath(fileName)) {
-        url = LocalUrl(fileName);
-        if (WritesThroughTemporaryFile(fileName)) {
-            output.Temporary = TTemporaryOutput::Create(fileName, reason);
-            if (!output.Temporary)
-                return false;
-            url = LocalUrl(output.Temporary->TemporaryName());
-        }
+    std::string url = LocalUrl(fileName);
+    if (WritesThroughTemporaryFile(fileName)) {
+        output.Temporary = TTemporaryOutput::Create(fileName, reason);
+        if (!output.Temporary)
+            return false;
+        url = LocalUrl(output.Temporary->TemporaryName());
     }
-    const int result =
-        avformat.avio_open2(&context->pb, url.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr);
+    Dictionary options;
+    avutil.av_dict_set(options.Address(), "protocol_whitelist", "file", 0);
+    const int result = avformat.avio_open2(&context->pb, url.c_str(), AVIO_FLAG_WRITE, &interrupt,
+                                           options.Address());
     if (result < 0) {
         reason = ErrorReason(result);
         output.Temporary.reset();
@@ -139,6 +131,8 @@ bool TCustomFFmpegHlpr::OpenOutputFile(const std::string& fileName)
         return fail(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
     TOutputFile output;
     output.Context.reset(context);
+    // A muxer that opens files of its own (segments, playlists) opens local files only.
+    avutil.av_opt_set(context, "protocol_whitelist", "file", 0);
     const AVOutputFormat* format = context->oformat;
 
     TStreamKinds wanted;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -127,6 +128,11 @@ std::optional<TTemporaryOutput> TTemporaryOutput::Create(const std::string& fina
         return std::nullopt;
     }
     const auto [folder, name] = SplitFolder(finalName);
+    const long maxName = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (name.size() > static_cast<size_t>(maxName > 0 ? maxName : NAME_MAX)) {
+        reason = SystemReason(ENAMETOOLONG);
+        return std::nullopt;
+    }
     SweepAbandonedOutputs(folder);
     std::string prefix;
     if (finalName.find('/') != std::string::npos)
@@ -191,14 +197,33 @@ void TTemporaryOutput::Discard()
 
 bool TTemporaryOutput::Commit(std::string& reason)
 {
-    // On disk before it takes the name: after a power cut the final name holds either the
+    return CommitAs(finalName_, reason);
+}
+
+bool TTemporaryOutput::CommitAsPartial(std::string& reason)
+{
+    return CommitAs(PartialOutputName(finalName_), reason);
+}
+
+bool TTemporaryOutput::CommitAs(const std::string& name, std::string& reason)
+{
+    // On disk before it takes the name: after a power cut the name holds either the
     // earlier file or the whole new one.
-    if (fsync(lockDescriptor_) != 0 || rename(temporaryName_.c_str(), finalName_.c_str()) != 0) {
+    if (fsync(lockDescriptor_) != 0 || rename(temporaryName_.c_str(), name.c_str()) != 0) {
         reason = SystemReason(errno);
         return false;
     }
     committed_ = true;
     return true;
+}
+
+std::string PartialOutputName(const std::string& finalName)
+{
+    const size_t nameStart = finalName.rfind('/') + 1;  // 0 without a folder
+    const size_t dot = finalName.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart)
+        return finalName + ".partial";
+    return finalName.substr(0, dot) + ".partial" + finalName.substr(dot);
 }
 
 bool WritesThroughTemporaryFile(const std::string& fileName)

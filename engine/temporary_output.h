@@ -21,7 +21,8 @@ class TTemporaryOutput final {
 public:
     // Creates and locks the temporary file for `finalName`, first removing what dead
     // processes abandoned in its folder (once per folder and process). nullopt with the
-    // system's reason in `reason` when the folder cannot take it.
+    // system's reason in `reason` when the folder cannot take it, or when its file system
+    // could not give the file its final name (too long), so that nothing is converted for it.
     static std::optional<TTemporaryOutput> Create(const std::string& finalName,
                                                   std::string& reason);
 
@@ -37,8 +38,12 @@ public:
 
     // Flushes the file to disk and gives it its final name. False with the system's reason.
     bool Commit(std::string& reason);
+    // The same under PartialOutputName(FinalName()), for an output that holds less than it
+    // should: the file under the final name stays as it was.
+    bool CommitAsPartial(std::string& reason);
 
 private:
+    bool CommitAs(const std::string& name, std::string& reason);
     TTemporaryOutput(std::string finalName, std::string temporaryName, int lockDescriptor);
     void Discard();
 
@@ -47,6 +52,10 @@ private:
     int lockDescriptor_ = -1;
     bool committed_ = false;
 };
+
+// The name an incomplete output is kept under, one that says so and that no complete output
+// takes: "song.partial.wma" for "song.wma".
+std::string PartialOutputName(const std::string& finalName);
 
 // Whether an output to the local path `fileName` goes through a temporary file: not when the
 // path names an existing FIFO, device or socket, which is written in place.

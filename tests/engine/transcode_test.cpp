@@ -518,10 +518,12 @@ TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
     job.StopAndWait();
     EXPECT_FALSE(job.Finished);
     EXPECT_EQ(job.TranscodeError, "");
-    const DecodedAudio result = DecodeAudio(File("stopped.wma"));
+    EXPECT_FALSE(fs::exists(File("stopped.wma"))) << "a stopped output never takes the name";
+    EXPECT_EQ(job.KeptPartialOutput, File("stopped.partial.wma"));
+    const DecodedAudio result = DecodeAudio(File("stopped.partial.wma"));
     EXPECT_GT(result.Frames(), 0u);
     EXPECT_LT(result.Frames(), 60u * 44100) << "the conversion did not go on to the end";
-    EXPECT_NEAR(Probe(File("stopped.wma")).durationSeconds, result.Frames() / 44100.0, 0.1)
+    EXPECT_NEAR(Probe(File("stopped.partial.wma")).durationSeconds, result.Frames() / 44100.0, 0.1)
         << "the trailer tells the real length";
 }
 
@@ -541,6 +543,25 @@ TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
                   std::vector<std::string>{"the input ended at 9.1 s of 30.0 s"});
         EXPECT_NEAR(DecodeAudio(output).Frames() / 8000.0, 9.1, 0.3) << "what there was is kept";
     }
+    // Beside an earlier output of its name, it is kept as partial or not at all.
+    const std::string earlier = File("cut.out.wav");
+    const std::string partial = File("cut.out.partial.wav");
+    for (const bool keep : {false, true}) {
+        const std::string cut = MakeWav(File("cut.wav"), Tone(8000, 1, 30.0));
+        MakeRawFile(earlier, "earlier");
+        Conversion conversion(lock_);
+        ASSERT_TRUE(conversion.Open(cut, earlier, Target::Wav)) << conversion.error;
+        conversion.Job().KeepStoppedOutputs = keep;
+        fs::resize_file(cut, 44 + 91 * 1600);
+        ASSERT_TRUE(conversion.Run()) << conversion.error;
+        EXPECT_EQ(conversion.Job().TranscodeWarning,
+                  "the input ended at 9.1 s of 30.0 s; " +
+                      (keep ? "kept as " + partial + " beside the earlier file"
+                            : "not saved: the earlier " + earlier + " stays"));
+        EXPECT_EQ(fs::file_size(earlier), 7u);
+        EXPECT_EQ(fs::exists(partial), keep);
+    }
+    EXPECT_NEAR(DecodeAudio(partial).Frames() / 8000.0, 9.1, 0.3);
 
     const std::string empty = MakeRawFile(File("empty.wav"), WavHeader(44100, 2, 0));
     Conversion conversion(lock_);
@@ -658,7 +679,7 @@ TEST_F(Transcode, AStopEndsAReadThatWaitsForData)
     close(writer);
     EXPECT_FALSE(job.Finished);
     EXPECT_EQ(job.TranscodeError, "");
-    EXPECT_EQ(DecodeAudio(File("stalled.out.wav")).Frames(), 120000u) << "all that was delivered";
+    EXPECT_EQ(DecodeAudio(File("stalled.out.partial.wav")).Frames(), 120000u) << "all that was delivered";
 }
 
 TEST_F(Transcode, AnInputWithoutSamplesLeavesNoOutputAndSaysWhy)
