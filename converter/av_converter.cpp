@@ -243,6 +243,20 @@ bool TCustomAVConverter::StoppedOutputKept(int32_t index) const
     return stoppedOutputsKept_.count(index) > 0;
 }
 
+std::string TCustomAVConverter::JobLibraryError(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    const auto error = libraryErrors_.find(index);
+    return error == libraryErrors_.end() ? std::string() : error->second;
+}
+
+std::string TCustomAVConverter::PartialOutput(int32_t index) const
+{
+    std::lock_guard events(EventLock);
+    const auto partial = partialOutputs_.find(index);
+    return partial == partialOutputs_.end() ? std::string() : partial->second;
+}
+
 std::string TCustomAVConverter::JobWarning(int32_t index) const
 {
     std::lock_guard events(EventLock);
@@ -424,13 +438,21 @@ void TCustomAVConverter::Clear()
     std::lock_guard events(EventLock);
     jobErrors_.clear();
     stoppedOutputsKept_.clear();
+    partialOutputs_.clear();
+    libraryErrors_.clear();
     openFailures_.clear();
     jobWarnings_.clear();
 }
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
 {
-    DoLog(jobs_.IndexOfThreadID(threadId), level, line);
+    const int32_t index = jobs_.IndexOfThreadID(threadId);
+    // A demuxer tells why it refuses a file only in its log.
+    if (index >= 0 && level <= 0) {
+        std::lock_guard events(EventLock);
+        libraryErrors_[index] = line;
+    }
+    DoLog(index, level, line);
 }
 
 void TCustomAVConverter::DoLog(int32_t index, int level, const std::string& text)
@@ -463,6 +485,8 @@ void TCustomAVConverter::DoTerminate(TFFmpegHlpr& job)
         jobErrors_[job.Index] = job.TranscodeError;
     if (job.StoppedOutputKept)
         stoppedOutputsKept_.insert(job.Index);
+    if (!job.KeptPartialOutput.empty())
+        partialOutputs_[job.Index] = job.KeptPartialOutput;
     if (job.FailedToOpen)
         openFailures_.insert(job.Index);
     if (job.Finished && !job.TranscodeWarning.empty())

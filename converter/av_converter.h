@@ -80,9 +80,16 @@ public:
     // Whether job `index` failed while opening its files (its input, or its output), before
     // any conversion. Known from the job's OnTerminate on, until Clear returns.
     bool JobFailedToOpen(int32_t index) const;
-    // Whether job `index` was stopped and its output, valid up to where it stopped, kept its
-    // final name. Known from the job's OnTerminate on, until Clear returns.
+    // Whether job `index` was stopped and its output, valid up to where it stopped, was kept
+    // under its partial name. Known from the job's OnTerminate on, until Clear returns.
     bool StoppedOutputKept(int32_t index) const;
+    // The partial name ("song.partial.wma") an output of job `index` was kept under, because
+    // the job was stopped or its input ended early beside an earlier output; empty when
+    // none was kept. Known like StoppedOutputKept.
+    std::string PartialOutput(int32_t index) const;
+    // The last error line the library logged for job `index`; empty when none. Known like
+    // JobError.
+    std::string JobLibraryError(int32_t index) const;
     // Why job `index`, though finished, is not a plain success (its input ended early, it
     // met decoding errors); empty otherwise. Known like JobError.
     std::string JobWarning(int32_t index) const;
@@ -107,8 +114,9 @@ public:
     void Clear();
     const std::string& LastError() const { return lastError_; }
 
-    // Whether a stopped job's output, valid up to where it stopped, takes its final name (the
-    // default), or is removed so that an earlier file of that name stays as it was. Read as
+    // Whether an output that holds less than it should (a stopped job's, or a short input's
+    // beside an earlier output) is kept under its partial name (the default), or removed.
+    // It never takes the final name: an earlier file of that name stays as it was. Read as
     // each job starts.
     bool KeepStoppedOutputs() const { return keepStoppedOutputs_; }
     void SetKeepStoppedOutputs(bool keep) { keepStoppedOutputs_ = keep; }
@@ -221,6 +229,8 @@ private:
     // Failure texts by job index.
     std::map<int32_t, std::string> jobErrors_;
     std::set<int32_t> stoppedOutputsKept_;
+    std::map<int32_t, std::string> partialOutputs_;
+    std::map<int32_t, std::string> libraryErrors_;
     std::set<int32_t> openFailures_;
     // Warning texts of finished jobs, by job index.
     std::map<int32_t, std::string> jobWarnings_;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "converter/name_case.h"
 #include "converter/system_colors.h"
 #include "engine/text_format.h"
 #include "medialib/media_functions.h"
@@ -17,14 +18,6 @@ constexpr char kWmaEncoder[] = "wmav2";
 // A bit rate the encoder writes below this share of what was asked for is refused: it
 // rounds its block size down, a percent or so, but caps it far below large requests.
 constexpr double kWrittenBitRateShare = 0.95;
-
-// Two names of one file give one key; a file that does not exist yet keys by its own name.
-std::string FileKey(const std::string& path)
-{
-    std::error_code error;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
-    return error ? path : canonical.string();
-}
 
 std::string LowerCase(std::string text)
 {
@@ -76,6 +69,9 @@ std::string OutputFileName(const std::string& folder, const std::string& inputFi
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos)
         name.erase(dot);
+    // An input named only by its extension (".wav") would give a hidden output.
+    if (name.empty())
+        name = "_";
     return folder + name + extension;
 }
 
@@ -177,7 +173,7 @@ std::string WmaBitRateProblem(const TOutputOptions& options, const TInputDescrip
 
 TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
                           const std::string& outputFileName, const std::string& extraOptions,
-                          const TConversionSettings& settings)
+                          const TConversionSettings& settings, const std::string& outputRoot)
 {
     return [=](TFFmpegHlpr& job) {
         ApplyInputOptions(job, ConversionInputOptions(inputFileName));
@@ -194,10 +190,12 @@ TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format
         }
         // The rule sets no colour, so the palette does not matter.
         ApplyOutputOptions(job, outputOptions, DefaultSystemColors());
-        // An output that keeps its input's place below another folder may need its own.
+        // An output that keeps its input's place below the output root may need its own
+        // folder; a root that is gone is not made again (the output's open then fails).
         const std::filesystem::path folder = std::filesystem::path(outputFileName).parent_path();
         std::error_code error;
-        if (!folder.empty() && !std::filesystem::is_directory(folder) &&
+        if (!outputRoot.empty() && std::filesystem::is_directory(outputRoot) && !folder.empty() &&
+            !std::filesystem::is_directory(folder) &&
             !std::filesystem::create_directories(folder, error) && error) {
             job.LastError = "cannot create the folder " + folder.string() + ": " + error.message();
             return false;
@@ -300,10 +298,30 @@ TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& 
     return SetOnScratch(scratch.get(), name, value, AV_OPT_FLAG_ENCODING_PARAM);
 }
 
+TOutputClaims::TOutputClaims(TFolderCaseQuery ignoresCase) : ignoresCase_(std::move(ignoresCase))
+{
+}
+
 TOutputClaims::TOutputClaims(const std::vector<std::string>& inputs)
 {
     for (const std::string& input : inputs)
         AddInput(input);
+}
+
+// Two names of one file give one key; a file that does not exist yet keys by its own name,
+// in one case where its folder's file system ignores case.
+std::string TOutputClaims::FileKey(const std::string& path) const
+{
+    std::error_code error;
+    std::filesystem::path key = std::filesystem::weakly_canonical(path, error);
+    if (error)
+        key = path;
+    const std::string folder = key.parent_path().string();
+    auto known = folderIgnoresCase_.find(folder);
+    if (known == folderIgnoresCase_.end())
+        known = folderIgnoresCase_.emplace(folder, ignoresCase_(folder)).first;
+    return known->second ? (key.parent_path() / LowerCase(key.filename().string())).string()
+                         : key.string();
 }
 
 std::string TOutputClaims::AddInput(const std::string& input)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "converter/ffmpeg_hlpr.h"
+#include "converter/name_case.h"
 #include "converter/option_records.h"
 
 namespace kelvaro {
@@ -72,9 +73,12 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
 // before the rule's own settings, which therefore win. A bit rate the WMA encoder would not
 // write at the file's rate and channels fails the job, with the reason, before its output
 // is opened.
+// Folders between an existing `outputRoot` and the output are made as needed; none is made
+// without a root, nor when the root is gone.
 TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format,
                           const std::string& outputFileName, const std::string& extraOptions = {},
-                          const TConversionSettings& settings = {});
+                          const TConversionSettings& settings = {},
+                          const std::string& outputRoot = {});
 
 // How an output made under the rule takes the library option `name`=`value` of its extra
 // option text (names and values trimmed as the engine trims them).
@@ -94,10 +98,12 @@ TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& 
 
 // Keeps a batch from destroying data: no two jobs may write one file, and no job may write
 // over a file that another entry of the batch reads. Names are compared as the files they
-// lead to, so "out/../a.wav" and "a.wav" are one file. Not thread-safe.
+// lead to, so "out/../a.wav" and "a.wav" are one file, and "Song.wma" and "song.wma" are one
+// where the folder's file system ignores case (as `ignoresCase` answers, once per folder).
+// Not thread-safe.
 class TOutputClaims final {
 public:
-    TOutputClaims() = default;
+    explicit TOutputClaims(TFolderCaseQuery ignoresCase = FolderIgnoresCase);
     // `inputs`: every file of the batch, also those that will never get a job.
     explicit TOutputClaims(const std::vector<std::string>& inputs);
 
@@ -115,6 +121,10 @@ public:
     std::string Claim(const std::string& input, const std::string& output);
 
 private:
+    std::string FileKey(const std::string& path) const;
+
+    TFolderCaseQuery ignoresCase_ = FolderIgnoresCase;
+    mutable std::map<std::string, bool> folderIgnoresCase_;
     std::map<std::string, std::string> inputs_;   // file -> the entry first naming it
     std::map<std::string, std::string> writers_;  // output file -> the input writing it
 };

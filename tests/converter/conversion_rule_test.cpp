@@ -273,7 +273,7 @@ TEST_F(ConversionSetUpTest, ABitRateTheWmaEncoderWouldNotWriteFailsTheJobWithThe
     TFFmpegHlpr fits(codecLock_);
     fits.Reset();
     ASSERT_TRUE(ConversionSetUp(input, TTargetFormat::Wma, dir_.File("deep/er/low.wma"), {},
-                                settings)(fits))
+                                settings, dir_.File(""))(fits))
         << fits.LastError;
     EXPECT_EQ(fits.OutputFiles[0].Streams.at(0).Encoder->bit_rate, 320000);
     EXPECT_EQ(fits.OutputFiles[0].Streams.at(0).Encoder->sample_rate, 22050);

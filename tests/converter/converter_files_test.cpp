@@ -192,12 +192,13 @@ TEST_F(ConverterFiles, AnEarlierOutputSurvivesEveryJobThatDoesNotEndWithAValidFi
         run.converter.Start(1);
         ASSERT_TRUE(run.WaitForEnd());
         run.converter.Clear();
-        if (!keep) {
-            EXPECT_TRUE(ReadFile(output) == "earlier");
+        EXPECT_TRUE(ReadFile(output) == "earlier");
+        const std::string partial = dir_.File("out/in.partial.wma");
+        EXPECT_EQ(fs::exists(partial), keep);
+        if (!keep)
             continue;
-        }
-        // What it had converted replaced the earlier file, valid up to where it stopped.
-        const fixtures::DecodedAudio audio = fixtures::DecodeAudio(output);
+        // What it had converted is kept beside the earlier file, valid up to where it stopped.
+        const fixtures::DecodedAudio audio = fixtures::DecodeAudio(partial);
         EXPECT_GT(audio.Frames(), 0u);
         EXPECT_LT(audio.Frames(), 180u * 44100u);
     }

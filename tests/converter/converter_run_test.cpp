@@ -453,10 +453,11 @@ TEST(ConverterRealRun, ClearWhileConvertingEndsTheJobWithACompleteOutput)
     if (recorder.Sequence() == "term0+ end")
         GTEST_SKIP() << "the conversion ended before Clear";
     EXPECT_EQ(recorder.Sequence(), "term0- end") << "the run's only job has ended";
-    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.wma"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.wma")));
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(dir.File("out.partial.wma"));
     EXPECT_GT(audio.Frames(), 0u);
     EXPECT_LT(audio.Frames(), static_cast<size_t>(audioSpec.Frames()));
-    EXPECT_NEAR(fixtures::Probe(dir.File("out.wma")).durationSeconds,
+    EXPECT_NEAR(fixtures::Probe(dir.File("out.partial.wma")).durationSeconds,
                 static_cast<double>(audio.Frames()) / audio.sampleRate, 0.1)
         << "the trailer was written";
 }
