@@ -12,6 +12,7 @@
 #include "cli/run_report.h"
 #include "cli/summary.h"
 #include "converter/av_converter.h"
+#include "converter/failure_reason.h"
 #include "medialib/log_levels.h"
 #include "medialib/media_loader.h"
 
@@ -169,6 +170,11 @@ void TBatch::Add(const TListedFile& file)
         progress_.Reject(progress_.AddFile(file.Path, {}), file.Problem);
         return;
     }
+    // Every file of a walked folder is an input before any output in it is claimed: a
+    // sibling found later (track.wav beside track.mp3) is never written over.
+    for (const std::string& met : list_->TakeMetInputs())
+        if (!claims_.IsClaimedOutput(met))
+            claims_.AddInput(met);
     const std::string output = OutputOf(file);
     // A walk meets this batch's own outputs, and files already in the target format where
     // their output would go: neither is a file to convert.
@@ -176,14 +182,19 @@ void TBatch::Add(const TListedFile& file)
         return;
     const int entry = progress_.AddFile(file.Path, output);
     std::string refusal = claims_.AddInput(file.Path);
-    if (refusal.empty())
-        refusal = claims_.Claim(file.Path, output);
     if (!refusal.empty()) {
         progress_.Reject(entry, refusal);
         return;
     }
+    // Before the claim: an existing output that is itself an input of a walk is left alone
+    // either way, and skipping says so more plainly.
     if (command_.SkipExisting && CompleteOutputExists(output)) {
         progress_.Skip(entry, "its output exists");
+        return;
+    }
+    refusal = claims_.Claim(file.Path, output);
+    if (!refusal.empty()) {
+        progress_.Reject(entry, refusal);
         return;
     }
     if (!LoadLibraries()) {
@@ -196,7 +207,7 @@ void TBatch::Add(const TListedFile& file)
     TJobSetUp setUp = [this, entry,
                        convert =
                            ConversionSetUp(file.Path, command_.Format, output, command_.OptionText,
-                                           command_.Settings)](TFFmpegHlpr& job) {
+                                           command_.Settings, command_.OutputFolder)](TFFmpegHlpr& job) {
         progress_.FileStarted(entry);
         return convert(job);
     };
@@ -290,17 +301,21 @@ void TBatch::ConnectHandlers()
             progress_.RunEnded();
             return;
         }
-        const std::string reason = converter_.JobError(index);
+        const std::string output = progress_.OutputOfJob(index);
+        const std::string reason =
+            JobFailureReason(converter_, index, progress_.InputOfJob(index), output);
         if (finished) {
-            // A warning rides as the reason of a file that is done.
-            if (CompleteOutputExists(progress_.OutputOfJob(index)))
-                progress_.JobEnded(index, TFileState::Done, converter_.JobWarning(index));
+            // A warning rides as the reason of a file that is done; it says where an output
+            // that did not replace an earlier file went.
+            const std::string warning = converter_.JobWarning(index);
+            if (CompleteOutputExists(output))
+                progress_.JobEnded(index, TFileState::Done, warning);
             else
                 progress_.JobEnded(index, TFileState::Failed, "no output was written");
         } else if (!reason.empty()) {
             progress_.JobEnded(index, TFileState::Failed, reason);
         } else if (stopping_) {
-            progress_.JobEnded(index, TFileState::Stopped, {}, converter_.StoppedOutputKept(index));
+            progress_.JobEnded(index, TFileState::Stopped, {}, converter_.PartialOutput(index));
         } else {
             progress_.JobEnded(index, TFileState::Failed, "the conversion ended early");
         }
@@ -362,6 +377,16 @@ int TBatch::Finish(int signal)
     }
     if (failedToLoad_)
         status = std::max(status, kExitFailed);
+    if (const size_t special = list_->SkippedSpecialFiles(); special > 0)
+        std::fprintf(console_.err,
+                     "kelvaro: skipped %zu entr%s that %s not a regular file (FIFO, socket, "
+                     "device)\n",
+                     special, special == 1 ? "y" : "ies", special == 1 ? "is" : "are");
+    // As cp -r complains: a run that found nothing to convert did not do what was asked.
+    if (files.empty() && signal == 0) {
+        std::fprintf(console_.err, "kelvaro: nothing to convert: no audio file was found\n");
+        status = std::max(status, kExitFailed);
+    }
     return status;
 }
 

@@ -112,7 +112,7 @@ void TBatchProgress::JobProgress(int32_t jobIndex, int32_t positionMs, int32_t t
 }
 
 void TBatchProgress::JobEnded(int32_t jobIndex, TFileState state, const std::string& reason,
-                              bool outputKept)
+                              const std::string& keptPartial)
 {
     const Clock::time_point now = now_();
     std::lock_guard lock(mutex_);
@@ -125,7 +125,9 @@ void TBatchProgress::JobEnded(int32_t jobIndex, TFileState state, const std::str
         if (status.State != TFileState::Failed) {
             SetState(file, state);
             status.Reason = reason;
-            status.OutputKept = outputKept;
+            status.OutputKept = !keptPartial.empty();
+            if (status.OutputKept)
+                status.Output = keptPartial;
             ended_.emplace_back(file, now);
         }
         const std::string& input = status.Input;
@@ -162,6 +164,13 @@ std::string TBatchProgress::OutputOfJob(int32_t jobIndex) const
     std::lock_guard lock(mutex_);
     const int file = FileOfJob(jobIndex);
     return file < 0 ? std::string() : files_[static_cast<size_t>(file)].Output;
+}
+
+std::string TBatchProgress::InputOfJob(int32_t jobIndex) const
+{
+    std::lock_guard lock(mutex_);
+    const int file = FileOfJob(jobIndex);
+    return file < 0 ? std::string() : files_[static_cast<size_t>(file)].Input;
 }
 
 void TBatchProgress::WaitForChange(std::chrono::milliseconds timeout)

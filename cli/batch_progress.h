@@ -31,7 +31,7 @@ struct TFileStatus {
     std::string Output;
     TFileState State = TFileState::Waiting;
     std::string Reason;       // why it failed or was skipped; the warning of a file done with one
-    bool OutputKept = false;  // stopped, and what it had converted kept the output's name
+    bool OutputKept = false;  // stopped, and what it had converted kept as Output (partial)
     int32_t PositionMs = 0;   // output position at the last report
     int32_t TotalMs = -1;     // expected length; -1 when unknown
     bool Started = false;     // its job began opening its files
@@ -93,13 +93,15 @@ public:
     void JobProgress(int32_t jobIndex, int32_t positionMs, int32_t totalMs);
     // A job ended: converted, stopped, or failed for `reason`. A file rejected before the
     // run keeps its first reason. The job's error line that said `reason` is dropped while
-    // it waits: the file's failure says it.
+    // it waits: the file's failure says it. `keptPartial`: the partial name a stopped job's
+    // output was kept under, which becomes the file's output; empty when none was kept.
     void JobEnded(int32_t jobIndex, TFileState state, const std::string& reason,
-                  bool outputKept = false);
+                  const std::string& keptPartial = {});
     void RunEnded();
     void Log(int32_t jobIndex, TLogLevel level, const std::string& text);
-    // The output file of a job; empty for a job the batch does not know.
+    // The output and the input file of a job; empty for a job the batch does not know.
     std::string OutputOfJob(int32_t jobIndex) const;
+    std::string InputOfJob(int32_t jobIndex) const;
 
     // --- Main thread.
     // Returns when something was recorded since the last call, or after `timeout`.

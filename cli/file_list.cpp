@@ -126,6 +126,9 @@ std::optional<TListedFile> TFileList::EnterFolder(const std::string& root,
     }
     ::closedir(directory);
     std::sort(walk.Names.begin(), walk.Names.end());
+    for (const std::string& name : walk.Names)
+        if (HasAudioExtension(name))
+            met_.push_back(Joined(folder, name));
     walks_.push_back(std::move(walk));
     return std::nullopt;
 }
@@ -145,6 +148,11 @@ std::optional<TListedFile> TFileList::NextFound()
         if (IsFolder(path, status)) {
             if (auto problem = EnterFolder(root, relative))
                 return problem;
+            continue;
+        }
+        // Only named ones are read as streams.
+        if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            ++skippedSpecial_;
             continue;
         }
         if (HasAudioExtension(path))

@@ -45,6 +45,12 @@ public:
     // The names known before any is taken: those of the command line, then those of a list
     // in a regular file, which is read at once. A list on a pipe is read as it comes.
     const std::vector<std::string>& KnownNames() const { return named_; }
+    // The audio files of the folders walks entered since the last call. A folder is read
+    // whole as it is entered, so its files are known before the first of them is taken.
+    std::vector<std::string> TakeMetInputs() { return std::exchange(met_, {}); }
+    // What walks skipped for not being a regular file or a folder: FIFOs, sockets, devices,
+    // which would wait or read for ever.
+    size_t SkippedSpecialFiles() const { return skippedSpecial_; }
     bool Ended() const;
     // Why the list could not be read to its end; empty when it could.
     const std::string& Error() const { return error_; }
@@ -70,6 +76,8 @@ private:
     std::vector<std::string> named_;
     size_t nextNamed_ = 0;
     std::vector<TFolderWalk> walks_;
+    std::vector<std::string> met_;
+    size_t skippedSpecial_ = 0;
     std::set<std::pair<dev_t, ino_t>> visited_;
     std::optional<std::pair<dev_t, ino_t>> skippedFolder_;
 
