@@ -381,6 +381,7 @@ void TForm1::ReadWindowSettings()
         ComboBox1->setCurrentIndex(1);
     LastOpenFolder_ = FromNative(ini.ReadString(kWindowSection, "LastOpenFolder", ""));
     SetFilesAtOnce(QString::fromStdString(ini.ReadString(kWindowSection, "FilesAtOnce", "1")).toInt());
+    keepPartialOutputs_ = ini.ReadString(kWindowSection, "KeepPartial", "0") == "1";
 
     // Where and how large the user last left the window, if that is still on a screen.
     bool leftOk = false;
@@ -414,6 +415,7 @@ void TForm1::WriteWindowSettings() const
     ini.WriteString(kWindowSection, "Format", std::to_string(ComboBox1->currentIndex()));
     ini.WriteString(kWindowSection, "LastOpenFolder", Native(LastOpenFolder_));
     ini.WriteString(kWindowSection, "FilesAtOnce", std::to_string(filesAtOnce_));
+    ini.WriteString(kWindowSection, "KeepPartial", keepPartialOutputs_ ? "1" : "0");
     ini.WriteString(kWindowSection, "Left", std::to_string(pos().x()));
     ini.WriteString(kWindowSection, "Top", std::to_string(pos().y()));
     ini.WriteString(kWindowSection, "Width", std::to_string(width()));
@@ -588,6 +590,7 @@ void TForm1::spSkinButton9Click()
     convertedCount_ = 0;
     warnedCount_ = 0;
     jobRows_.clear();
+    jobOutputs_.clear();
     runningRow_ = nullptr;
     for (int row = 0; row < LvFiles->topLevelItemCount(); ++row) {
         LvFiles->topLevelItem(row)->setText(fcStats, QString());
@@ -604,15 +607,20 @@ void TForm1::spSkinButton9Click()
     for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
         feed_->inputs.push_back(Native(LvFiles->topLevelItem(row)->text(fcPath)));
 
+    // Made once, here: a folder removed during the run is not made again in silence.
+    const bool folderMade = QDir().mkpath(FromNative(feed_->folder));
     // Once for the whole list: libraries that cannot be loaded refuse every file alike.
-    if (!LumoAVC_.LoadLibraries(folders_.LibraryFolder, true)) {
-        const QString reason = QString::fromStdString(LumoAVC_.LastError());
+    if (!folderMade || !LumoAVC_.LoadLibraries(folders_.LibraryFolder, true)) {
+        const QString reason =
+            folderMade ? QString::fromStdString(LumoAVC_.LastError())
+                       : tr("cannot create the output folder %1").arg(OutputFolder_);
         for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
             RefuseRow(row, reason, rejectedCount_);
         feed_.reset();
         EndRunWithoutJobs();
         return;
     }
+    LumoAVC_.SetKeepStoppedOutputs(keepPartialOutputs_);
     LumoAVC_.BeginRun(filesAtOnce_);
     FeedJobs();
 }
@@ -662,6 +670,8 @@ void TForm1::FeedRow(int row)
         if (jobRows_.size() <= static_cast<size_t>(index))
             jobRows_.resize(static_cast<size_t>(index) + 1, -1);
         jobRows_[static_cast<size_t>(index)] = row;
+        jobOutputs_.resize(jobRows_.size());
+        jobOutputs_[static_cast<size_t>(index)] = output;
         LvFiles->topLevelItem(row)->setText(fcStats, QStringLiteral("-"));
     } catch (const std::exception& error) {
         RefuseRow(row, QString::fromStdString(error.what()), rejectedCount_);
@@ -730,25 +740,26 @@ void TForm1::LumoAVCTerminate(int32_t AIndex, bool AFinished)
 {
     try {
         const uint64_t run = runId_.load();
-        QString error;
-        bool openFailed = false;
+        TJobEnding ending;
         // Read here, on the job's own thread, while the job is certain to exist.
         try {
             if (AIndex >= 0 && !AFinished) {
-                error = QString::fromStdString(LumoAVC_.JobError(AIndex));
-                openFailed = LumoAVC_.JobFailedToOpen(AIndex);
+                ending.failure.EngineText = LumoAVC_.JobError(AIndex);
+                ending.failure.LibraryText = LumoAVC_.JobLibraryError(AIndex);
+                ending.failure.WhileOpening = LumoAVC_.JobFailedToOpen(AIndex);
+                ending.partial = LumoAVC_.PartialOutput(AIndex);
             } else if (AIndex >= 0) {
                 // A finished job's warning: what it converted is not all the input held.
-                error = QString::fromStdString(LumoAVC_.JobWarning(AIndex));
+                ending.warning = QString::fromStdString(LumoAVC_.JobWarning(AIndex));
             }
         } catch (const std::exception&) {
             // Without its reason the row still shows how it ended.
         }
         QMetaObject::invokeMethod(
             this,
-            [this, run, AIndex, AFinished, error, openFailed] {
+            [this, run, AIndex, AFinished, ending = std::move(ending)]() mutable {
                 if (Accepts(run))
-                    ShowTermination(AIndex, AFinished, error, openFailed);
+                    ShowTermination(AIndex, AFinished, std::move(ending));
             },
             Qt::QueuedConnection);
     } catch (...) {
@@ -790,7 +801,7 @@ void TForm1::ShowProgress(int32_t index, int32_t durationTime, int32_t totalDura
     SetStatus(tips);
 }
 
-void TForm1::ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed)
+void TForm1::ShowTermination(int32_t index, bool finished, TJobEnding ending)
 {
     if (index < 0) {
         // Stop has already ended the run in the window; a run's end can still arrive from
@@ -810,6 +821,12 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error,
     if (!item)
         return;
     EndBusyGauge();
+    // The engine's own text went to the log; the row tells what happened to the files.
+    ending.failure.Input = Native(item->text(fcPath));
+    ending.failure.Output = jobOutputs_[static_cast<size_t>(index)];
+    const QString error =
+        finished ? ending.warning : QString::fromStdString(FailureReason(ending.failure));
+    const bool openFailed = ending.failure.WhileOpening;
     if (finished) {
         ++convertedCount_;
         ProgressBar1->setValue(ProgressBar1->maximum());
@@ -827,7 +844,12 @@ void TForm1::ShowTermination(int32_t index, bool finished, const QString& error,
         // Its file is valid but shorter than its input: not a done file.
         ++stoppedCount_;
         item->setText(fcStats, tr("stopped"));
-        item->setToolTip(fcStats, tr("Stopped before the end of the file"));
+        item->setToolTip(fcStats,
+                         ending.partial.empty()
+                             ? tr("Stopped before the end of the file; nothing was kept")
+                             : tr("Stopped before the end of the file; what it converted is "
+                                  "kept as %1")
+                                   .arg(FromNative(ending.partial)));
         SetStatus(QStringLiteral("    ") + tr("Done") + ' ' + ProblemSummary());
         return;
     }

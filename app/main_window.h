@@ -22,6 +22,7 @@
 #include "converter/app_folders.h"
 #include "converter/av_converter.h"
 #include "converter/conversion_rule.h"
+#include "converter/failure_reason.h"
 
 class QComboBox;
 class QProgressBar;
@@ -58,6 +59,10 @@ public:
     // Files converted at once, 1 (as the window always did) up to one per core.
     int FilesAtOnce() const { return filesAtOnce_; }
     void SetFilesAtOnce(int files);
+    // Whether a stopped file's output is kept under its partial name ("song.partial.wma");
+    // off by default: it is removed, and an earlier file of the output's name stays.
+    bool KeepPartialOutputs() const { return keepPartialOutputs_; }
+    void SetKeepPartialOutputs(bool keep) { keepPartialOutputs_ = keep; }
 
     // Appends one row per file, as Add does with the files of its dialog; a folder adds the
     // audio files beneath it, and the status line says how many others it passed over.
@@ -119,9 +124,14 @@ private:
 
     // The effects of the converter's events, on the user-interface thread.
     void ShowProgress(int32_t index, int32_t durationTime, int32_t totalDuration);
-    // `error`: why it failed, or the warning of a finished job. `openFailed`: the job failed
-    // opening its files, before converting anything.
-    void ShowTermination(int32_t index, bool finished, const QString& error, bool openFailed);
+    // How a job ended, as read on its thread: why it failed (the engine's texts), the
+    // warning of a finished job, the partial name a stopped job's output was kept under.
+    struct TJobEnding {
+        TJobFailure failure;
+        QString warning;
+        std::string partial;
+    };
+    void ShowTermination(int32_t index, bool finished, TJobEnding ending);
     // Whether an effect queued during run `run` may still change the window.
     bool Accepts(uint64_t run) const { return !closed_ && run == runId_.load(); }
     // The row that shows job `index`; nullptr for none.
@@ -165,6 +175,7 @@ private:
     QString openDialogFilter_;
     QString openDialogFirstFilter_;
     int filesAtOnce_ = 1;
+    bool keepPartialOutputs_ = false;
 
     // --- User-interface thread only.
     // Add lets the event loop run between files; a second Add, Convert, Remove or Clean must
@@ -197,6 +208,8 @@ private:
     std::unique_ptr<TFeed> feed_;
     // The row of each job of the run, by job index: rows refused a job have none.
     std::vector<int> jobRows_;
+    // The output file of each job of the run, by job index.
+    std::vector<std::string> jobOutputs_;
     // The row whose progress was shown last, kept in view.
     QTreeWidgetItem* runningRow_ = nullptr;
     QElapsedTimer runClock_;

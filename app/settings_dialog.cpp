@@ -1,5 +1,6 @@
 #include "app/settings_dialog.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -93,9 +94,14 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
     filesRow->addWidget(filesLabel);
     filesRow->addWidget(FilesAtOnceBox);
     filesRow->addStretch(1);
+    KeepPartialBox = new QCheckBox(tr("&Keep partial outputs"), conversion);
+    KeepPartialBox->setObjectName(QStringLiteral("KeepPartialBox"));
+    KeepPartialBox->setToolTip(
+        tr("Kept as name.partial.wma beside any earlier file, which stays as it was"));
     auto* conversionLayout = new QVBoxLayout(conversion);
     conversionLayout->setContentsMargins(16, 24, 16, 16);
     conversionLayout->addLayout(filesRow);
+    conversionLayout->addWidget(KeepPartialBox);
     conversionLayout->addStretch(1);
 
     spSkinButton1 = button(this, "spSkinButton1", tr("OK"), tr("Use this folder now"), 75, 25);
@@ -141,6 +147,7 @@ void TFset::FormCreate()
 void TFset::showEvent(QShowEvent* event)
 {
     FilesAtOnceBox->setValue(form_.FilesAtOnce());
+    KeepPartialBox->setChecked(form_.KeepPartialOutputs());
     SavedLabel->clear();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -152,6 +159,7 @@ void TFset::spSkinButton1Click()
     // As a shell would read it: "~/Music" is the Music folder at home.
     form_.SetOutputFolder(ExpandHome(spSkinEdit1->text()));
     form_.SetFilesAtOnce(FilesAtOnceBox->value());
+    form_.SetKeepPartialOutputs(KeepPartialBox->isChecked());
     accept();
 }
 

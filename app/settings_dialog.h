@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -51,6 +52,7 @@ private:
     QLineEdit* spSkinEdit1 = nullptr;
     QLabel* SavedLabel = nullptr;
     QSpinBox* FilesAtOnceBox = nullptr;
+    QCheckBox* KeepPartialBox = nullptr;
 };
 
 }  // namespace kelvaro::app

@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, AnUnreadableFileKeepsItsRowMarkedWithItsReason)
         << window.Tips()->text().toStdString();
     ASSERT_EQ(window.form->RunProblems().size(), 1u);
     EXPECT_EQ(window.form->RunProblems()[0].first, Q(garbage));
-    EXPECT_TRUE(window.form->RunProblems()[0].second.startsWith(Q(garbage) + ": "));
+    EXPECT_EQ(window.form->RunProblems()[0].second, "not an audio file Kelvaro can read");
     EXPECT_EQ(window.List()->topLevelItem(1)->toolTip(fcStats),
               window.form->RunProblems()[0].second);
     EXPECT_EQ(window.Tips()->toolTip(), window.Tips()->text()) << "the whole status text";
@@ -483,29 +483,59 @@ TEST_F(MainWindowTest, StopLeavesTheCurrentRowStoppedAndItsOutputPlayable)
 {
     const QStringList files{Q(MakeTone(root, "one.wav", 3.0)), Q(MakeTone(root, "two.wav", 3.0)),
                             Q(MakeTone(root, "three.wav", 3.0))};
+    const std::string earlier = folders.DefaultFolder + "one.wav";
+    const std::string partial = folders.DefaultFolder + "one.partial.wav";
+    std::filesystem::create_directories(folders.DefaultFolder);
+    fixtures::MakeRawFile(earlier, "earlier");
     Window window(services, folders);
     window.Combo()->setCurrentIndex(1);
     UsePacedJobs(*window.form, 10ms);
     window.Add(services, files);
+    // Off by default: nothing of a stopped file is kept; asked for, it is kept as partial.
+    for (const bool keep : {false, true}) {
+        window.form->SetKeepPartialOutputs(keep);
+        window.Button("spSkinButton9")->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
+        const int percent = window.Column(fcStats)[0].chopped(1).toInt();
+        EXPECT_LT(percent, 100);
+        window.Button("spSkinButton8")->click();
 
-    window.Button("spSkinButton9")->click();
-    ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
-    const int percent = window.Column(fcStats)[0].chopped(1).toInt();
-    EXPECT_LT(percent, 100);
-    window.Button("spSkinButton8")->click();
-
-    EXPECT_TRUE(window.Idle());
-    Pump(200ms);
-    // Its file is valid but shorter than its input: it must not read as done.
-    EXPECT_EQ(window.Column(fcStats), (QStringList{"stopped", "-", "-"}));
-    EXPECT_EQ(window.Tips()->text(), "    Done - 1 file not converted (1 stopped)");
-    EXPECT_TRUE(window.form->RunProblems().empty()) << "stopped is not failed";
-    EXPECT_TRUE(services.opened.isEmpty());
-
-    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(folders.DefaultFolder + "one.wav");
+        EXPECT_TRUE(window.Idle());
+        Pump(200ms);
+        // Its file is valid but shorter than its input: it must not read as done.
+        EXPECT_EQ(window.Column(fcStats), (QStringList{"stopped", "-", "-"}));
+        EXPECT_EQ(window.Tips()->text(), "    Done - 1 file not converted (1 stopped)");
+        EXPECT_TRUE(window.form->RunProblems().empty()) << "stopped is not failed";
+        EXPECT_TRUE(services.opened.isEmpty());
+        EXPECT_EQ(std::filesystem::file_size(earlier), 7u) << "a partial file never replaces it";
+        EXPECT_EQ(std::filesystem::exists(partial), keep);
+        EXPECT_EQ(window.List()->topLevelItem(0)->toolTip(fcStats).endsWith(Q(partial)), keep);
+    }
+    const fixtures::DecodedAudio audio = fixtures::DecodeAudio(partial);
     const double seconds = static_cast<double>(audio.Frames()) / audio.sampleRate;
     EXPECT_GT(seconds, 0.0);
     EXPECT_LT(seconds, 3.0);
+}
+
+TEST_F(MainWindowTest, AnInputCutShortWhileConvertedLeavesTheEarlierOutputAndSaysSo)
+{
+    const std::string input = MakeTone(root, "cut.wav", 3.0);
+    const std::string earlier = folders.DefaultFolder + "cut.wav";
+    std::filesystem::create_directories(folders.DefaultFolder);
+    fixtures::MakeRawFile(earlier, "earlier");
+    Window window(services, folders);
+    window.Combo()->setCurrentIndex(1);
+    UsePacedJobs(*window.form, 10ms);
+    window.Add(services, {Q(input)});
+    window.Button("spSkinButton9")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Column(fcStats)[0].endsWith('%'); }));
+    std::filesystem::resize_file(input, std::filesystem::file_size(input) / 2);
+    ASSERT_TRUE(WaitUntil([&] { return window.Idle(); }));
+    EXPECT_EQ(window.Column(fcStats), QStringList{"done, warning"});
+    EXPECT_TRUE(window.List()->topLevelItem(0)->toolTip(fcStats).endsWith(
+        "; not saved: the earlier " + Q(earlier) + " stays"))
+        << window.List()->topLevelItem(0)->toolTip(fcStats).toStdString();
+    EXPECT_EQ(std::filesystem::file_size(earlier), 7u);
 }
 
 TEST_F(MainWindowTest, WhatTheJobsRaisedBeforeStopDoesNotUndoIt)
