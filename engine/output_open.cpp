@@ -1,6 +1,8 @@
 // Creating an output: its container format, the kinds of stream it gets, the metadata, and
 // the file opened for writing.
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -47,13 +49,17 @@ bool OpenOutputBytes(TOutputFile& output, const std::string& fileName,
                      const AVIOInterruptCB& interrupt, std::string& reason)
 {
     AVFormatContext* context = output.Context.get();
-    std::string url = LocalUrl(fileName);
-    if (WritesThroughTemporaryFile(fileName)) {
-        output.Temporary = TTemporaryOutput::Create(fileName, reason);
-        if (!output.Temporary)
-            return false;
-        url = LocalUrl(output.Temporary->TemporaryName());
+    // Pipes, sockets and devices are never written: no option names them.
+    struct stat existing {};
+    if (stat(fileName.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISDIR(existing.st_mode)) {
+        reason = "not a regular file (a FIFO, socket or device)";
+        return false;
     }
+    output.Temporary = TTemporaryOutput::Create(fileName, reason);
+    if (!output.Temporary)
+        return false;
+    const std::string url = LocalUrl(output.Temporary->TemporaryName());
     Dictionary options;
     avutil.av_dict_set(options.Address(), "protocol_whitelist", "file", 0);
     const int result = avformat.avio_open2(&context->pb, url.c_str(), AVIO_FLAG_WRITE, &interrupt,

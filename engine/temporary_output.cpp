@@ -226,14 +226,6 @@ std::string PartialOutputName(const std::string& finalName)
     return finalName.substr(0, dot) + ".partial" + finalName.substr(dot);
 }
 
-bool WritesThroughTemporaryFile(const std::string& fileName)
-{
-    struct stat existing {};
-    if (stat(fileName.c_str(), &existing) != 0)
-        return true;
-    return S_ISREG(existing.st_mode) || S_ISDIR(existing.st_mode);
-}
-
 void SweepAbandonedOutputs(const std::string& folder)
 {
     static std::mutex mutex;

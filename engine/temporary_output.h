@@ -57,10 +57,6 @@ private:
 // takes: "song.partial.wma" for "song.wma".
 std::string PartialOutputName(const std::string& finalName);
 
-// Whether an output to the local path `fileName` goes through a temporary file: not when the
-// path names an existing FIFO, device or socket, which is written in place.
-bool WritesThroughTemporaryFile(const std::string& fileName);
-
 // Removes the temporary files of dead processes from `folder`, at most once per process.
 void SweepAbandonedOutputs(const std::string& folder);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -260,6 +261,11 @@ TEST_F(OutputOpen, FileFailuresHaveTheirTexts)
     const std::string unwritable = folder_.File("no/such/folder/out.wav");
     EXPECT_FALSE(job_.OpenOutputFile(unwritable));
     EXPECT_EQ(job_.LastError, "Could not open '" + unwritable + "': No such file or directory");
+    const std::string fifo = folder_.File("fifo.wav");
+    mkfifo(fifo.c_str(), 0600);
+    EXPECT_FALSE(job_.OpenOutputFile(fifo)) << "it would wait for a reader, or feed one";
+    EXPECT_EQ(job_.LastError,
+              "Could not open '" + fifo + "': not a regular file (a FIFO, socket or device)");
 
     const std::string readOnly = folder_.File("read-only");
     fs::create_directory(readOnly);
