@@ -36,8 +36,7 @@ std::string FailureReason(const TJobFailure& failure)
     if (!failure.WhileOpening)
         return engine;
     struct stat status {};
-    if (stat(failure.Input.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size == 0)
+    if (stat(failure.Input.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0)
         return "the file is empty";
     if (Holds(library, "Invalid sample rate: 0"))
         return "the file's header is damaged (sample rate 0)";

@@ -41,8 +41,8 @@ bool FolderIgnoresCase(const std::string& folder)
 {
     std::error_code error;
     std::filesystem::path existing = std::filesystem::absolute(folder, error);
-    while (!error && !std::filesystem::is_directory(existing, error) && existing.has_parent_path() &&
-           existing != existing.parent_path())
+    while (!error && !std::filesystem::is_directory(existing, error) &&
+           existing.has_parent_path() && existing != existing.parent_path())
         existing = existing.parent_path();
     if (DIR* directory = opendir(existing.c_str())) {
         std::optional<bool> answer;

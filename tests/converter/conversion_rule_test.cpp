@@ -6,6 +6,7 @@
 
 #include "converter/audio_extensions.h"
 #include "converter/av_converter.h"
+#include "converter/failure_reason.h"
 #include "fixtures/media_fixtures.h"
 #include "support/test_support.h"
 
@@ -20,6 +21,7 @@ TEST(ConversionRuleNames, OutputIsTheFolderPlusTheNameWithoutItsLastExtension)
     EXPECT_EQ(OutputFileName("/out/", "/in.d/README", ".wma"), "/out/README.wma")
         << "a dot in the folder is not an extension";
     EXPECT_EQ(OutputFileName("/out/", "/music/Song.Live.FLAC", ".wav"), "/out/Song.Live.wav");
+    EXPECT_EQ(OutputFileName("/out/", "/music/.wav", ".wma"), "/out/_.wma") << "not hidden";
 }
 
 TEST(ConversionRuleNames, FileNameIsWhatFollowsTheLastSlash)
@@ -179,6 +181,40 @@ TEST(OutputClaims, AnOutputOverAnotherEntrysInputIsRefusedEvenWhenThatGetsNoJob)
     // Refused, so not claimed: the file's own entry may still have it (the engine then
     // refuses to write over its input).
     EXPECT_EQ(claims.Claim(dir.File("out/../out/a.wav"), input), "");
+}
+
+TEST(OutputClaims, NamesAreOneWhereTheFolderIgnoresCase)
+{
+    for (const bool ignoresCase : {false, true}) {
+        TOutputClaims claims([=](const std::string&) { return ignoresCase; });
+        claims.AddInput("/stick/Song.ogg");
+        EXPECT_EQ(claims.Claim("/stick/Song.ogg", "/stick/Song.wma"), "");
+        EXPECT_EQ(claims.Claim("/stick/song.wv", "/stick/song.wma"),
+                  ignoresCase ? "/stick/song.wma is already the output of /stick/Song.ogg" : "");
+        EXPECT_EQ(claims.Claim("/stick/x.mp3", "/stick/SONG.OGG"),
+                  ignoresCase ? "/stick/SONG.OGG would overwrite the input /stick/Song.ogg" : "");
+    }
+    EXPECT_FALSE(FolderIgnoresCase(fixtures::TempDir().File(""))) << "this disk tells case apart";
+}
+
+TEST(FailureReasons, SayWhatHappenedToTheFiles)
+{
+    fixtures::TempDir dir;
+    const std::string junk = fixtures::MakeRawFile(dir.File("junk.wav"), "junk");
+    const std::string empty = fixtures::MakeRawFile(dir.File("empty.wav"), "");
+    const std::string gone = dir.File("gone/x.wma"), out = dir.File("x.wma");
+    const std::pair<TJobFailure, std::string> cases[] = {
+        {{"Could not open '" + gone + "': No such file or directory", "", true, junk, gone},
+         "the output folder " + dir.File("gone") + " was removed during the run"},
+        {{"Could not write: No space left on device", "", false, junk, out},
+         "no space left on the output's disk"},
+        {{empty + ": Unknown format", "", true, empty, out}, "the file is empty"},
+        {{junk + ": Unknown format", "[wav @ 0x1]Invalid sample rate: 0", true, junk, out},
+         "the file's header is damaged (sample rate 0)"},
+        {{"decoding: Unknown format", "", false, junk, out}, "decoding: Unknown format"},
+    };
+    for (const auto& [failure, reason] : cases)
+        EXPECT_EQ(FailureReason(failure), reason);
 }
 
 class ConversionSetUpTest : public ::testing::Test {
