@@ -243,12 +243,10 @@ void TCustomFFmpegHlpr::CommitOutputs()
                 throw FFMpegException(
                     Format("Could not write '%s': %s", name.c_str(), ErrorReason(result).c_str()));
         }
-        std::error_code error;
-        if (stopped ? !output.WroteMedia
-                    : !(std::filesystem::file_size(output.Temporary->TemporaryName(), error) > 0 &&
-                        !error))
+        if (stopped ? !output.WroteMedia : output.Temporary->IsEmpty())
             continue;  // Cleanup removes it
         // A complete file is replaced only by a complete one.
+        std::error_code error;
         const bool replacesEarlier = InputEndedEarly && std::filesystem::exists(name, error);
         std::string reason;
         if (stopped || replacesEarlier) {

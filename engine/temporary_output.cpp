@@ -195,6 +195,12 @@ void TTemporaryOutput::Discard()
     lockDescriptor_ = -1;
 }
 
+bool TTemporaryOutput::IsEmpty() const
+{
+    struct stat status {};
+    return fstat(lockDescriptor_, &status) != 0 || status.st_size == 0;
+}
+
 bool TTemporaryOutput::Commit(std::string& reason)
 {
     return CommitAs(finalName_, reason);

@@ -35,6 +35,8 @@ public:
 
     const std::string& TemporaryName() const { return temporaryName_; }
     const std::string& FinalName() const { return finalName_; }
+    // Whether nothing was written to it; asked of the open file, whose name may be gone.
+    bool IsEmpty() const;
 
     // Flushes the file to disk and gives it its final name. False with the system's reason.
     bool Commit(std::string& reason);

@@ -560,6 +560,18 @@ TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
     EXPECT_EQ(conversion.error, empty + ": no audio could be converted: the input holds none");
 }
 
+TEST_F(Transcode, AnOutputWhoseFolderWasRemovedFailsSaying)
+{
+    fs::create_directories(File("gone"));
+    Conversion conversion(lock_);
+    const std::string input = MakeWav(File("in.wav"), Tone(8000, 1, 1.0));
+    ASSERT_TRUE(conversion.Open(input, File("gone/out.wav"), Target::Wav)) << conversion.error;
+    fs::remove_all(File("gone"));
+    EXPECT_FALSE(conversion.Run());
+    EXPECT_EQ(conversion.error,
+              "Could not save '" + File("gone/out.wav") + "': No such file or directory");
+}
+
 TEST_F(Transcode, AbsurdSampleRatesAndChannelCountsAreRefusedAtOnce)
 {
     // Headers claiming what no audio has, over a few bytes of it.
