@@ -185,15 +185,13 @@ TEST(OutputClaims, AnOutputOverAnotherEntrysInputIsRefusedEvenWhenThatGetsNoJob)
 
 TEST(OutputClaims, NamesAreOneWhereTheFolderIgnoresCase)
 {
-    for (const bool ignoresCase : {false, true}) {
-        TOutputClaims claims([=](const std::string&) { return ignoresCase; });
-        claims.AddInput("/stick/Song.ogg");
-        EXPECT_EQ(claims.Claim("/stick/Song.ogg", "/stick/Song.wma"), "");
-        EXPECT_EQ(claims.Claim("/stick/song.wv", "/stick/song.wma"),
-                  ignoresCase ? "/stick/song.wma is already the output of /stick/Song.ogg" : "");
-        EXPECT_EQ(claims.Claim("/stick/x.mp3", "/stick/SONG.OGG"),
-                  ignoresCase ? "/stick/SONG.OGG would overwrite the input /stick/Song.ogg" : "");
-    }
+    TOutputClaims claims([](const std::string&) { return true; });
+    claims.AddInput("/stick/Song.ogg");
+    EXPECT_EQ(claims.Claim("/stick/Song.ogg", "/stick/Song.wma"), "");
+    EXPECT_EQ(claims.Claim("/stick/song.wv", "/stick/song.wma"),
+              "/stick/song.wma is already the output of /stick/Song.ogg");
+    EXPECT_EQ(claims.Claim("/stick/x.mp3", "/stick/SONG.OGG"),
+              "/stick/SONG.OGG would overwrite the input /stick/Song.ogg");
     EXPECT_FALSE(FolderIgnoresCase(fixtures::TempDir().File(""))) << "this disk tells case apart";
 }
 
@@ -204,12 +202,11 @@ TEST(FailureReasons, SayWhatHappenedToTheFiles)
     const std::string empty = fixtures::MakeRawFile(dir.File("empty.wav"), "");
     const std::string gone = dir.File("gone/x.wma"), out = dir.File("x.wma");
     const std::pair<TJobFailure, std::string> cases[] = {
-        {{"Could not open '" + gone + "': No such file or directory", "", true, junk, gone},
+        {{"Could not save '" + gone + "': No such file", "", false, junk, gone},
          "the output folder " + dir.File("gone") + " was removed during the run"},
-        {{"Could not write: No space left on device", "", false, junk, out},
-         "no space left on the output's disk"},
+        {{"No space left on device", "", false, junk, out}, "no space left on the output's disk"},
         {{empty + ": Unknown format", "", true, empty, out}, "the file is empty"},
-        {{junk + ": Unknown format", "[wav @ 0x1]Invalid sample rate: 0", true, junk, out},
+        {{"Unknown format", "Invalid sample rate: 0", true, junk, out},
          "the file's header is damaged (sample rate 0)"},
         {{"decoding: Unknown format", "", false, junk, out}, "decoding: Unknown format"},
     };

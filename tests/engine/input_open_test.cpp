@@ -53,7 +53,8 @@ TEST_F(InputOpen, EveryFixtureFormatOpensWithItsAudioValues)
         {MakeOggVorbis(folder_.File("a.ogg"), Audio(44100, 1, 1.0)), 44100, 1},
         {MakeAacM4a(folder_.File("a.m4a"), Audio(48000, 2, 1.0)), 48000, 2},
         {MakeWma(folder_.File("a.wma"), Audio(22050, 2, 1.0)), 22050, 2},
-        {MakeMkvWithSubtitles(folder_.File("a.mkv"), Audio(44100, 2, 1.0), {{0.1, 0.5, "hello"}}),
+        {MakeMkvWithSubtitles(folder_.File("a.mkv"), Audio(44100, 2, 1.0),
+                              {{0.1, 0.5, "hello"}}),
          44100, 2},
     };
     for (const Case& c : cases) {
@@ -291,10 +292,10 @@ TEST_F(InputOpen, NamesArePathsNeverUrls)
     job_.SetOutputFormat("wav");
     const bool outputOpened = job_.OpenOutputFile("02:out.wav");
     // Written under its temporary name until it is complete.
-    const bool outputWritten =
-        outputOpened && job_.OutputFiles[0].Temporary &&
-        job_.OutputFiles[0].Temporary->TemporaryName().starts_with(".02:out.wav.") &&
-        fs::exists(job_.OutputFiles[0].Temporary->TemporaryName());
+    const bool outputWritten = outputOpened && job_.OutputFiles[0].Temporary &&
+                               job_.OutputFiles[0].Temporary->TemporaryName().starts_with(
+                                   ".02:out.wav.") &&
+                               fs::exists(job_.OutputFiles[0].Temporary->TemporaryName());
     fs::current_path(previous);
     EXPECT_TRUE(colonOpened) << job_.LastError;
     EXPECT_EQ(colonRate, 22050);

@@ -153,8 +153,8 @@ TEST_F(Transcode, EveryInputFormatConvertsToWmaAndWavAtItsOwnRateAndChannels)
     for (const std::string& input : inputs) {
         const DecodedAudio source = DecodeAudio(input);
         for (Target target : {Target::Wma, Target::Wav}) {
-            const std::string output = File(fs::path(input).filename().string() +
-                                            (target == Target::Wma ? ".wma" : ".wav"));
+            const std::string output =
+                File(fs::path(input).filename().string() + (target == Target::Wma ? ".wma" : ".wav"));
             SCOPED_TRACE(output);
             Conversion conversion(lock_);
             if (fs::path(input).extension() == ".DAT")
@@ -507,8 +507,8 @@ TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
     job.TerminateHandler = [&](TCustomFFmpegHlpr&) { terminated = true; };
     std::atomic<int> reports{0};
     job.ReportInterval = 1000;
-    job.ProgressHandler = [&](TCustomFFmpegHlpr&, int32_t, int32_t, int32_t, float, float, int64_t,
-                              int32_t) { ++reports; };
+    job.ProgressHandler = [&](TCustomFFmpegHlpr&, int32_t, int32_t, int32_t, float, float,
+                              int64_t, int32_t) { ++reports; };
     job.StartTranscode(true, tpNormal);
     while (reports < 3)
         std::this_thread::sleep_for(1ms);
@@ -530,15 +530,13 @@ TEST_F(Transcode, StopRequestEndsWithAValidOutputUpToTheStop)
 TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
 {
     // 30 s of audio, cut to 9.1 s after the input was opened (while it is converted, say).
-    // Beside an earlier output of its name, it is kept as partial.
+    // A third time, beside the first one's output, it is kept as partial.
     const std::string partial = File("cut.out.partial.wav");
-    for (const auto& [target, earlier] : std::initializer_list<std::pair<Target, bool>>{
-             {Target::Wav, false}, {Target::Wma, false}, {Target::Wav, true}}) {
+    for (Target target : {Target::Wav, Target::Wma, Target::Wav}) {
         const std::string cut = MakeWav(File("cut.wav"), Tone(8000, 1, 30.0));
         Conversion conversion(lock_);
         const std::string output = File(target == Target::Wav ? "cut.out.wav" : "cut.out.wma");
-        if (earlier)
-            MakeRawFile(output, "earlier");
+        const bool earlier = fs::exists(output);
         ASSERT_TRUE(conversion.Open(cut, output, target)) << conversion.error;
         fs::resize_file(cut, 44 + 91 * 1600);
         conversion.Job().JobLogLevel = 0;
@@ -548,7 +546,7 @@ TEST_F(Transcode, AShortInputIsDoneWithAWarningAndOneWithoutAudioFails)
                       (earlier ? "; kept as " + partial + " beside the earlier file" : ""));
         EXPECT_EQ(conversion.LogTexts(0),
                   std::vector<std::string>{"the input ended at 9.1 s of 30.0 s"});
-        EXPECT_EQ(fs::file_size(output) == 7, earlier);
+        EXPECT_EQ(fs::exists(partial), earlier);
         EXPECT_NEAR(DecodeAudio(earlier ? partial : output).Frames() / 8000.0, 9.1, 0.3)
             << "what there was is kept";
     }
@@ -564,8 +562,8 @@ TEST_F(Transcode, AnOutputWhoseFolderWasRemovedFailsSaying)
 {
     fs::create_directories(File("gone"));
     Conversion conversion(lock_);
-    const std::string input = MakeWav(File("in.wav"), Tone(8000, 1, 1.0));
-    ASSERT_TRUE(conversion.Open(input, File("gone/out.wav"), Target::Wav)) << conversion.error;
+    ASSERT_TRUE(conversion.Open(MakeWav(File("in.wav"), Tone(8000, 1, 1.0)), File("gone/out.wav"),
+                                Target::Wav));
     fs::remove_all(File("gone"));
     EXPECT_FALSE(conversion.Run());
     EXPECT_EQ(conversion.error,
@@ -625,8 +623,7 @@ TEST_F(Transcode, TimestampsThatGoBackAreCorrectedForWmaAsForWav)
         const auto corrections = std::count_if(info.begin(), info.end(), [](const std::string& t) {
             return t.rfind("Timestamps of output stream #0.0 went back by ", 0) == 0;
         });
-        EXPECT_EQ(corrections, target == Target::Wma ? 1 : 0)
-            << "4096-sample PCM blocks outlast the step";
+        EXPECT_EQ(corrections, target == Target::Wma ? 1 : 0) << "4096-sample PCM blocks outlast the step";
         EXPECT_NEAR(DecodeAudio(output).Frames() / 44100.0, 2.0, 0.1);
     }
 }
@@ -682,8 +679,7 @@ TEST_F(Transcode, AStopEndsAReadThatWaitsForData)
     close(writer);
     EXPECT_FALSE(job.Finished);
     EXPECT_EQ(job.TranscodeError, "");
-    EXPECT_EQ(DecodeAudio(File("stalled.out.partial.wav")).Frames(), 120000u)
-        << "all that was delivered";
+    EXPECT_EQ(DecodeAudio(File("stalled.out.partial.wav")).Frames(), 120000u) << "all that was delivered";
 }
 
 TEST_F(Transcode, AnInputWithoutSamplesLeavesNoOutputAndSaysWhy)
@@ -713,10 +709,8 @@ TEST_F(Transcode, SetUpFailuresComeBeforeAnyFileIsWritten)
              job.AddStreamMap(0, 0);
          },
          "Number of stream maps must match number of output streams"},
-        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(0, 3); },
-         "Could not find input stream #0.3"},
-        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(1, 0); },
-         "Could not find input stream #1.0"},
+        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(0, 3); }, "Could not find input stream #0.3"},
+        {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(1, 0); }, "Could not find input stream #1.0"},
         {[](TCustomFFmpegHlpr& job) { job.AddStreamMap(0, 0, 0, 1); },
          "Could not find sync stream #0.1"},
         {[](TCustomFFmpegHlpr& job) { job.AddTagCopyMap(2, 0); },
@@ -758,9 +752,9 @@ TEST_F(Transcode, StreamMappingIsListedAndMapsChooseTheSource)
     job.AddStreamMap("0.1:0.0");
     ASSERT_TRUE(conversion.Run()) << conversion.error;
     const std::vector<std::string> info = conversion.LogTexts(1);
-    EXPECT_EQ(
-        std::vector<std::string>(info.begin(), info.begin() + 3),
-        (std::vector<std::string>{"Stream mapping:", "  Stream #0.1 -> #0.0", " [sync #0.0]"}));
+    EXPECT_EQ(std::vector<std::string>(info.begin(), info.begin() + 3),
+              (std::vector<std::string>{"Stream mapping:", "  Stream #0.1 -> #0.0",
+                                        " [sync #0.0]"}));
     EXPECT_THROW(job.AddStreamMap("0:1"), FFMpegException);
 }
 
@@ -825,8 +819,8 @@ TEST_F(Transcode, WithoutAProgressHandlerTheReportIsLogged)
         EXPECT_NE(report.find(" time=1.0 bitrate="), std::string::npos) << report;
         EXPECT_EQ(report.find(" dup=0 drop=0") != std::string::npos, level > 1) << report;
         const std::string& statistics = info.back();
-        EXPECT_EQ(
-            statistics.rfind("video:0kB audio:172kB global headers:0kB muxing overhead 0.", 0), 0u)
+        EXPECT_EQ(statistics.rfind("video:0kB audio:172kB global headers:0kB muxing overhead 0.", 0),
+                  0u)
             << statistics;
         EXPECT_EQ(statistics.substr(statistics.size() - 3), "%\r\n");
     }
@@ -874,8 +868,8 @@ TEST_F(Transcode, SilenceBeyondThePaddingLimitKeepsThreeChannelsInStep)
     ASSERT_TRUE(conversion.Run()) << conversion.error;
     const std::vector<int16_t> result = DecodeAudio(File("late.wav")).samples;
     ASSERT_GT(result.size(), samples.size());
-    const auto firstBlock =
-        std::search(result.begin(), result.end(), samples.begin(), samples.begin() + 300);
+    const auto firstBlock = std::search(result.begin(), result.end(), samples.begin(),
+                                        samples.begin() + 300);
     ASSERT_NE(firstBlock, result.end());
     EXPECT_EQ((firstBlock - result.begin()) % 3, 0) << "the first channel stays first";
     EXPECT_TRUE(std::equal(samples.end() - 300, samples.end(), result.end() - 300));

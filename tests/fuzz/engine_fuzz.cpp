@@ -327,8 +327,7 @@ public:
         const std::vector<Target> targets =
             judge ? std::vector{Target::Wma, Target::Wav}
                   : std::vector{Target::Wma, Target::Wav, Target::Video};
-        // Output names without a folder, some reading like URLs of other protocols: each is
-        // a file of that name in the current folder, and nothing else.
+        // Names without a folder, some like URLs: each a file of the current folder, no more.
         static const char* const kOutputNames[] = {"out.",     "md5:out.",  "pipe:1.",
                                                    "tee:out.", "file:out.", "tcp:127.0.0.1:9:out."};
         for (Target target : targets) {
