@@ -31,7 +31,7 @@
 #include <memory>
 
 #include "app/app_icon.h"
-#include "app/file_list.h"
+#include "app/file_list_view.h"
 #include "app/folder_scan.h"
 #include "app/native_path.h"
 #include "app/platform_services.h"
@@ -197,7 +197,7 @@ void TForm1::CreateControls()
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(1, 1, 1, 1);
 
-    LvFiles = new TFileList(panel);
+    LvFiles = new TFileListView(panel);
     LvFiles->setObjectName(QStringLiteral("LvFiles"));
     LvFiles->setFrameShape(QFrame::NoFrame);
     LvFiles->setColumnCount(4);

@@ -31,7 +31,7 @@ class QTreeWidgetItem;
 
 namespace kelvaro::app {
 
-class TFileList;
+class TFileListView;
 class TFset;
 class TPlatformServices;
 class TProblemsDialog;
@@ -163,7 +163,7 @@ private:
     QPushButton* AddFolderButton = nullptr;
     QPushButton* OutputFolderButton = nullptr;
     QPushButton* ProblemsButton = nullptr;
-    TFileList* LvFiles = nullptr;
+    TFileListView* LvFiles = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TStatusLine* BTips = nullptr;

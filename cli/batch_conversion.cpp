@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/batch_progress.h"
-#include "cli/file_list.h"
+#include "cli/batch_inputs.h"
 #include "cli/run_report.h"
 #include "cli/summary.h"
 #include "converter/av_converter.h"
@@ -122,7 +122,7 @@ private:
 
     const TCommandLine& command_;
     const TConsole& console_;
-    std::optional<TFileList> list_;
+    std::optional<TBatchInputs> list_;
     std::optional<TRunReport> report_;
     std::optional<TProgressDisplay> display_;
     TOutputClaims claims_;

@@ -206,14 +206,6 @@ TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format
 
 namespace {
 
-std::string Trimmed(const std::string& text)
-{
-    const auto blank = [](unsigned char c) { return c <= ' '; };
-    auto first = std::find_if_not(text.begin(), text.end(), blank);
-    auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
-
 // Where the value of `name` on `object` (or its private part) is taken: Taken, BadValue,
 // or NotTaken when no option of that name with `flags` exists.
 TOptionUse SetOnScratch(void* object, const std::string& name, const std::string& value, int flags)

@@ -19,14 +19,6 @@ bool IsBlank(const std::string& text)
                        [](unsigned char c) { return std::isspace(c) || std::iscntrl(c); });
 }
 
-std::string Trimmed(const std::string& text)
-{
-    const auto blank = [](unsigned char c) { return std::isspace(c) || std::iscntrl(c); };
-    auto first = std::find_if_not(text.begin(), text.end(), blank);
-    auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
-
 // Options the presets and older option texts still use under the names the library had
 // then. Each becomes the option the library has now, so that its value takes effect.
 struct LegacyOption {

@@ -1,5 +1,7 @@
 #include "engine/text_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
@@ -20,6 +22,14 @@ std::string Format(const char* format, ...)
     }
     va_end(arguments);
     return text;
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const auto blank = [](unsigned char c) { return std::isspace(c) || std::iscntrl(c); };
+    auto first = std::find_if_not(text.begin(), text.end(), blank);
+    auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
+    return first < last ? std::string(first, last) : std::string();
 }
 
 }  // namespace kelvaro

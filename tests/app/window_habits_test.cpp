@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/file_list.h"
+#include "app/file_list_view.h"
 #include "app/problems_dialog.h"
 #include "app/translations.h"
 #include "support/test_support.h"
@@ -105,7 +105,7 @@ TEST_F(WindowHabits, KeysFoldersAndTheOutputFolderWorkAsOnAnyDesktop)
     window.form->show();
     QApplication::setActiveWindow(window.form.get());
     EXPECT_EQ(window.List()->topLevelItemCount(), 0);
-    EXPECT_EQ(static_cast<app::TFileList*>(window.List())->EmptyHint(),
+    EXPECT_EQ(static_cast<app::TFileListView*>(window.List())->EmptyHint(),
               "Drop audio files here, or press Add");
 
     // Add Folder: the audio files beneath it, and what was passed over.
@@ -189,7 +189,7 @@ TEST_F(WindowHabits, SpeaksTheDesktopsLanguage)
     EXPECT_EQ(window.Button("spSkinButton9")->text(), "&Konvertieren");
     EXPECT_EQ(window.settings->windowTitle(), " Einstellungen");
     EXPECT_EQ(window.form->windowTitle(), " Kelvaro V2.0");
-    EXPECT_EQ(static_cast<app::TFileList*>(window.List())->EmptyHint(),
+    EXPECT_EQ(static_cast<app::TFileListView*>(window.List())->EmptyHint(),
               "Audiodateien hierher ziehen oder auf Hinzufügen klicken");
 }
 

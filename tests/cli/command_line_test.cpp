@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "cli/file_list.h"
+#include "cli/batch_inputs.h"
 
 namespace kelvaro::cli {
 namespace {

@@ -29,15 +29,15 @@ struct TListedFile {
 };
 
 // Main thread only.
-class TFileList final {
+class TBatchInputs final {
 public:
     // `command`'s files, then the names of its list (opened here: std::runtime_error with
     // the reason when it cannot be). A walk does not enter `skippedFolder` (the output
     // folder, whose files are this batch's outputs), nor hidden folders, nor a folder twice.
-    TFileList(const TCommandLine& command, const std::string& skippedFolder);
-    ~TFileList();
-    TFileList(const TFileList&) = delete;
-    TFileList& operator=(const TFileList&) = delete;
+    TBatchInputs(const TCommandLine& command, const std::string& skippedFolder);
+    ~TBatchInputs();
+    TBatchInputs(const TBatchInputs&) = delete;
+    TBatchInputs& operator=(const TBatchInputs&) = delete;
 
     // The next file. Nothing when the list has ended, or when a list on a pipe had nothing
     // more within `wait`.

@@ -1,4 +1,4 @@
-#include "cli/file_list.h"
+#include "cli/batch_inputs.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -51,7 +51,7 @@ std::string KeptPath(const std::string& path)
     return kept.empty() ? FileNamePart(path) : kept.string();
 }
 
-TFileList::TFileList(const TCommandLine& command, const std::string& skippedFolder)
+TBatchInputs::TBatchInputs(const TCommandLine& command, const std::string& skippedFolder)
     : recursive_(command.Recursive),
       named_(command.Files),
       separator_(command.NulSeparated ? '\0' : '\n')
@@ -83,18 +83,18 @@ TFileList::TFileList(const TCommandLine& command, const std::string& skippedFold
         throw std::runtime_error(error_);
 }
 
-TFileList::~TFileList()
+TBatchInputs::~TBatchInputs()
 {
     if (ownsDescriptor_)
         ::close(listDescriptor_);
 }
 
-bool TFileList::Ended() const
+bool TBatchInputs::Ended() const
 {
     return walks_.empty() && nextNamed_ >= named_.size() && listEnded_ && buffer_.empty();
 }
 
-bool TFileList::FirstVisit(const std::string& folder)
+bool TBatchInputs::FirstVisit(const std::string& folder)
 {
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0)
@@ -105,7 +105,7 @@ bool TFileList::FirstVisit(const std::string& folder)
     return visited_.insert(key).second;
 }
 
-std::optional<TListedFile> TFileList::EnterFolder(const std::string& root,
+std::optional<TListedFile> TBatchInputs::EnterFolder(const std::string& root,
                                                   const std::string& relative)
 {
     const std::string folder = Joined(root, relative);
@@ -133,7 +133,7 @@ std::optional<TListedFile> TFileList::EnterFolder(const std::string& root,
     return std::nullopt;
 }
 
-std::optional<TListedFile> TFileList::NextFound()
+std::optional<TListedFile> TBatchInputs::NextFound()
 {
     while (!walks_.empty()) {
         TFolderWalk& walk = walks_.back();
@@ -161,7 +161,7 @@ std::optional<TListedFile> TFileList::NextFound()
     return std::nullopt;
 }
 
-std::optional<TListedFile> TFileList::Named(const std::string& path)
+std::optional<TListedFile> TBatchInputs::Named(const std::string& path)
 {
     TListedFile file{path, KeptPath(path), false, {}};
     struct stat status {};
@@ -176,7 +176,7 @@ std::optional<TListedFile> TFileList::Named(const std::string& path)
     return NextFound();
 }
 
-std::optional<std::string> TFileList::NextListed(std::chrono::milliseconds wait)
+std::optional<std::string> TBatchInputs::NextListed(std::chrono::milliseconds wait)
 {
     while (true) {
         const size_t end = buffer_.find(separator_);
@@ -212,7 +212,7 @@ std::optional<std::string> TFileList::NextListed(std::chrono::milliseconds wait)
     }
 }
 
-std::optional<TListedFile> TFileList::Next(std::chrono::milliseconds wait)
+std::optional<TListedFile> TBatchInputs::Next(std::chrono::milliseconds wait)
 {
     while (true) {
         if (auto found = NextFound())

@@ -1,18 +1,18 @@
-#include "app/file_list.h"
+#include "app/file_list_view.h"
 
 #include <QPainter>
 
 namespace kelvaro::app {
 
-TFileList::TFileList(QWidget* parent) : QTreeWidget(parent) {}
+TFileListView::TFileListView(QWidget* parent) : QTreeWidget(parent) {}
 
-void TFileList::SetEmptyHint(const QString& hint)
+void TFileListView::SetEmptyHint(const QString& hint)
 {
     emptyHint_ = hint;
     viewport()->update();
 }
 
-void TFileList::paintEvent(QPaintEvent* event)
+void TFileListView::paintEvent(QPaintEvent* event)
 {
     QTreeWidget::paintEvent(event);
     if (topLevelItemCount() > 0 || emptyHint_.isEmpty())

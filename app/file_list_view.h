@@ -7,10 +7,10 @@
 
 namespace kelvaro::app {
 
-class TFileList final : public QTreeWidget {
+class TFileListView final : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit TFileList(QWidget* parent = nullptr);
+    explicit TFileListView(QWidget* parent = nullptr);
 
     // Shown in the middle of the empty list.
     void SetEmptyHint(const QString& hint);
