@@ -63,10 +63,10 @@ std::string OptionRefusal(TOptionUse use, TTargetFormat format,
 {
     const std::string name = option.substr(0, option.find('='));
     static const char* const kTargets[] = {"", "video CD", "super video CD", "DVD", "DV", "DV50"};
+    const TFormatInfo& info = FormatInfo(format);
     const std::string kind = settings.Target != TVideoTarget::None
                                  ? kTargets[static_cast<int>(settings.Target)]
-                             : format == TTargetFormat::Wma ? "WMA"
-                                                            : "WAV";
+                                 : info.Label;
     switch (use) {
         case TOptionUse::Taken:
             return {};
@@ -77,8 +77,10 @@ std::string OptionRefusal(TOptionUse use, TTargetFormat format,
             return "--option " + option + ": the option " + name + " does not take that value";
         case TOptionUse::BitRateFixed:
             return "--option " + name + ": the bit rate is the format's own setting" +
-                   (format == TTargetFormat::Wma ? "; choose it with --bitrate"
-                                                 : "; WAV's follows its rate, channels and bits");
+                   (info.BitRateRange.High > 0 ? "; choose it with --bitrate"
+                    : info.Quality == TQualityKind::Vbr
+                        ? "; choose the quality with --quality"
+                        : "; " + kind + "'s follows its rate, channels and bits");
         case TOptionUse::SampleRateFixed:
             return "--option " + name +
                    ": the sample rate follows the input; choose it with --rate";
@@ -87,7 +89,7 @@ std::string OptionRefusal(TOptionUse use, TTargetFormat format,
                    ": the channels follow the input; choose them with --channels";
         case TOptionUse::SampleFormatFixed:
             return "--option " + name + ": the sample format is the format's own setting" +
-                   (format == TTargetFormat::Wav ? "; choose WAV's size with --bits" : "");
+                   (info.TakesBits ? "; choose " + kind + "'s size with --bits" : "");
     }
     return {};
 }

@@ -32,6 +32,8 @@ enum : int {
     kReport,
     kTarget,
     kNorm,
+    kQuality,
+    kCompression,
 };
 
 const option kOptions[] = {
@@ -57,6 +59,8 @@ const option kOptions[] = {
     {"report", required_argument, nullptr, kReport},
     {"target", required_argument, nullptr, kTarget},
     {"norm", required_argument, nullptr, kNorm},
+    {"quality", required_argument, nullptr, kQuality},
+    {"compression", required_argument, nullptr, kCompression},
     {nullptr, 0, nullptr, 0},
 };
 // A leading ':' makes a missing value answer ':' rather than '?'.
@@ -91,11 +95,19 @@ int32_t ParseInRange(const std::string& name, const std::string& text, int64_t l
 
 TTargetFormat ParseFormat(const std::string& text)
 {
-    if (text == "wma")
-        return TTargetFormat::Wma;
-    if (text == "wav")
-        return TTargetFormat::Wav;
-    throw TUsageError("unknown format '" + text + "' (wma or wav)");
+    if (const std::optional<TTargetFormat> format = FindTargetFormat(text))
+        return *format;
+    throw TUsageError("unknown format '" + text + "' (" + FormatNameList() + ")");
+}
+
+// A decimal number such as 2, 4.5 or -1; the format decides its range.
+double ParseQuality(const std::string& text)
+{
+    double number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw TUsageError("--quality takes a number, such as 2 or 4.5, not '" + text + "'");
+    return number;
 }
 
 TVideoTarget ParseTarget(const std::string& text)
@@ -120,7 +132,7 @@ TTargetNorm ParseNorm(const std::string& text)
     throw TUsageError("unknown norm '" + text + "' (pal, ntsc or film)");
 }
 
-// "192000", "192k" or "192K".
+// "192000", "192k" or "192K"; the format decides its range.
 int32_t ParseBitRate(const std::string& text)
 {
     std::string digits = text;
@@ -131,10 +143,9 @@ int32_t ParseBitRate(const std::string& text)
     }
     int64_t number = 0;
     const int64_t high = std::numeric_limits<int32_t>::max();
-    if (!ParseNumber(digits, 1, high / scale, number) || number * scale < kWmaMinBitRate)
-        throw TUsageError("--bitrate takes bits per second from " + std::to_string(kWmaMinBitRate) +
-                          " (or " + std::to_string(kWmaMinBitRate / 1000) +
-                          "k, the WMA encoder's least), not '" + text + "'");
+    if (!ParseNumber(digits, 1, high / scale, number))
+        throw TUsageError("--bitrate takes bits per second, such as 192000 or 192k, not '" + text +
+                          "'");
     return static_cast<int32_t>(number * scale);
 }
 
@@ -186,6 +197,116 @@ void CheckFiles(const TCommandLine& command)
         throw TUsageError("no files to convert");
 }
 
+// "WMA, MP3, AAC and Opus": the labels of the formats that have `what`.
+std::string LabelsWith(bool (*has)(const TFormatInfo&))
+{
+    std::vector<std::string> labels;
+    for (const TFormatInfo& format : TargetFormats())
+        if (has(format))
+            labels.emplace_back(format.Label);
+    return ListText(labels, "and");
+}
+
+bool TakesBitRate(const TFormatInfo& format)
+{
+    return format.BitRateRange.High > 0;
+}
+bool TakesQuality(const TFormatInfo& format)
+{
+    return format.Quality == TQualityKind::Vbr;
+}
+bool TakesBits(const TFormatInfo& format)
+{
+    return format.TakesBits;
+}
+
+// 2, 4.5, -1: no trailing zeros.
+std::string NumberText(double value)
+{
+    std::string text = std::to_string(value);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+std::string RangeText(const TFormatRange& range)
+{
+    return NumberText(range.Low) + " to " + NumberText(range.High);
+}
+
+void CheckRate(const TFormatInfo& format, int32_t rate)
+{
+    if (rate <= 0)
+        return;
+    const std::string label = format.Label;
+    if (format.Format == TTargetFormat::Wma &&
+        (rate < kMinWmaSampleRate || rate > kWmaMaxSampleRate))
+        throw TUsageError("WMA takes a --rate from " + std::to_string(kMinWmaSampleRate) + " to " +
+                          std::to_string(kWmaMaxSampleRate) + " Hz, not " + std::to_string(rate));
+    const std::span<const int32_t> rates = format.SampleRates;
+    if (!rates.empty() && std::find(rates.begin(), rates.end(), rate) == rates.end()) {
+        std::vector<std::string> list;
+        for (const int32_t each : rates)
+            list.push_back(std::to_string(each));
+        throw TUsageError(label + " takes a --rate of " + ListText(list, "or") + " Hz, not " +
+                          std::to_string(rate));
+    }
+    if (format.MaxSampleRate > 0 && rate > format.MaxSampleRate)
+        throw TUsageError(label + " takes a --rate up to " + std::to_string(format.MaxSampleRate) +
+                          " Hz, not " + std::to_string(rate));
+}
+
+// The audio format's own bounds on the encoding settings.
+void CheckFormatSettings(TTargetFormat chosen, const TConversionSettings& settings)
+{
+    const TFormatInfo& format = FormatInfo(chosen);
+    const std::string label = format.Label;
+    if (settings.BitRate > 0 && !TakesBitRate(format))
+        throw TUsageError(
+            "--bitrate applies to " + LabelsWith(TakesBitRate) + "; " +
+            (TakesQuality(format)
+                 ? label + " takes a --quality"
+                 : "a " + label + " file's bit rate follows its rate, channels and bits"));
+    if (settings.BitRate > 0 && chosen == TTargetFormat::Wma &&
+        settings.BitRate < format.BitRateRange.Low)
+        throw TUsageError("--bitrate takes bits per second from " + std::to_string(kWmaMinBitRate) +
+                          " (or " + std::to_string(kWmaMinBitRate / 1000) +
+                          "k, the WMA encoder's least), not '" + std::to_string(settings.BitRate) +
+                          "'");
+    if (settings.BitRate > 0 &&
+        (settings.BitRate < format.BitRateRange.Low || settings.BitRate > format.BitRateRange.High))
+        throw TUsageError(label + " takes a --bitrate from " + RangeText(format.BitRateRange) +
+                          " bit/s, not " + std::to_string(settings.BitRate));
+    if (settings.Quality && !TakesQuality(format))
+        throw TUsageError("--quality applies to " + LabelsWith(TakesQuality) + "; " + label +
+                          (TakesBitRate(format) ? " takes a --bitrate"
+                           : format.Quality == TQualityKind::Compression
+                               ? " takes a --compression"
+                               : " keeps its samples as they are"));
+    if (settings.Quality && settings.BitRate > 0)
+        throw TUsageError("--quality and --bitrate exclude each other: " + label +
+                          " is either of variable (--quality) or of constant (--bitrate) bit rate");
+    if (settings.Quality && (*settings.Quality < format.QualityRange.Low ||
+                             *settings.Quality > format.QualityRange.High))
+        throw TUsageError(label + " takes a --quality from " + RangeText(format.QualityRange) +
+                          (format.QualityLowIsBest ? " (0 best)" : " (10 best)") + ", not " +
+                          NumberText(*settings.Quality));
+    if (settings.Compression >= 0 && format.Quality != TQualityKind::Compression)
+        throw TUsageError("--compression applies to FLAC");
+    if (settings.Compression >= 0 && (settings.Compression < format.QualityRange.Low ||
+                                      settings.Compression > format.QualityRange.High))
+        throw TUsageError("FLAC takes a --compression from " + RangeText(format.QualityRange) +
+                          ", not " + std::to_string(settings.Compression));
+    if (settings.Bits > 0 && !format.TakesBits)
+        throw TUsageError("--bits applies to " + LabelsWith(TakesBits) + "; " + label +
+                          " has no fixed sample size");
+    CheckRate(format, settings.SampleRate);
+    if (format.MaxChannels > 0 && settings.Channels > format.MaxChannels)
+        throw TUsageError(label + " takes at most " + std::to_string(format.MaxChannels) +
+                          " --channels, not " + std::to_string(settings.Channels));
+}
+
 // What only makes sense together, once every option is known.
 void CheckCombination(const TCommandLine& command)
 {
@@ -196,25 +317,13 @@ void CheckCombination(const TCommandLine& command)
         if (command.FormatGiven)
             throw TUsageError("--format names an audio format; --target replaces it");
         if (settings.BitRate > 0 || settings.SampleRate > 0 || settings.Channels > 0 ||
-            settings.Bits > 0)
+            settings.Bits > 0 || settings.Quality || settings.Compression >= 0)
             throw TUsageError(
                 "a --target sets its own bit rates, rate, channels and sample size");
         CheckFiles(command);
         return;
     }
-    if (command.Format == TTargetFormat::Wav && settings.BitRate > 0)
-        throw TUsageError(
-            "--bitrate applies to WMA; a WAV file's bit rate follows its rate, channels and bits");
-    if (command.Format == TTargetFormat::Wma && settings.Bits > 0)
-        throw TUsageError("--bits applies to WAV; WMA has no fixed sample size");
-    if (command.Format == TTargetFormat::Wma && settings.SampleRate > 0 &&
-        (settings.SampleRate < kMinWmaSampleRate || settings.SampleRate > kWmaMaxSampleRate))
-        throw TUsageError("WMA takes a --rate from " + std::to_string(kMinWmaSampleRate) + " to " +
-                          std::to_string(kWmaMaxSampleRate) + " Hz, not " +
-                          std::to_string(settings.SampleRate));
-    if (command.Format == TTargetFormat::Wma && settings.Channels > kWmaMaxChannels)
-        throw TUsageError("WMA takes at most " + std::to_string(kWmaMaxChannels) +
-                          " --channels, not " + std::to_string(settings.Channels));
+    CheckFormatSettings(command.Format, settings);
     CheckFiles(command);
 }
 
@@ -311,6 +420,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             case kNorm:
                 command.Settings.Norm = ParseNorm(text);
                 break;
+            case kQuality:
+                command.Settings.Quality = ParseQuality(text);
+                break;
+            case kCompression:
+                command.Settings.Compression = ParseInRange("--compression", text, 0, 8, "a level");
+                break;
             case ':':
                 throw TUsageError(LongName(optopt) + " needs a value");
             default: {
@@ -343,12 +458,25 @@ std::string UsageText()
 {
     return "Usage: kelvaro [OPTION]... FILE...\n"
            "       kelvaro [OPTION]... --files-from LIST\n"
-           "Converts audio files (and the audio of video files) to WMA or WAV.\n"
+           "Converts audio files (and the audio of video files) to WMA, WAV, MP3, AAC,\n"
+           "Opus, Vorbis, FLAC or ALAC.\n"
            "\n"
            "Each output is named after its input with the new extension, and written\n"
            "beside it unless --output names a folder. Video is dropped (but see --target).\n"
-           "WMA is wmav2 at 128 kbit/s; WAV is 16-bit PCM. Rate and channels follow the\n"
-           "input (WMA takes at most 48000 Hz and 2 channels).\n"
+           "Rate and channels follow the input where the format holds them (WMA and MP3\n"
+           "take at most 48000 Hz and 2 channels, Opus is always 48000 Hz, the others keep\n"
+           "up to 8 channels); FLAC and ALAC keep a 24-bit source's bits.\n"
+           "\n"
+           "Formats (-f) and their defaults:\n"
+           "  wma     .wma   wmav2 at 128 kbit/s (--bitrate)\n"
+           "  wav     .wav   16-bit PCM (--bits)\n"
+           "  mp3     .mp3   variable bit rate, quality 2 (--quality 0 best to 9, or a\n"
+           "                 constant --bitrate), gapless through its LAME header\n"
+           "  aac     .m4a   AAC-LC at 192 kbit/s (--bitrate); m4a is the same\n"
+           "  opus    .opus  128 kbit/s (--bitrate)\n"
+           "  vorbis  .ogg   quality 5 (--quality -1 to 10 best); ogg is the same\n"
+           "  flac    .flac  compression 5 (--compression 0 to 8), lossless\n"
+           "  alac    .m4a   lossless\n"
            "\n"
            "What to convert:\n"
            "  -r, --recursive       convert the audio files beneath FILEs that are folders\n"
@@ -360,18 +488,21 @@ std::string UsageText()
            "                        its input: running a command again resumes it\n"
            "\n"
            "Where and how:\n"
-           "  -f, --format=FORMAT   wma (the default) or wav\n"
+           "  -f, --format=FORMAT   wma (the default), wav, mp3, aac, opus, vorbis, flac\n"
+           "                        or alac (see Formats above)\n"
            "  -o, --output=DIR      write the outputs into DIR, created when missing\n"
            "      --keep-structure  with --output: write each output at its input's path\n"
            "                        below DIR: a file found in a folder at its path below\n"
            "                        that folder, a named or listed file at its own path\n"
            "                        less a leading /, ./ or ../ (as tar stores names)\n"
-           "      --bitrate=RATE    WMA bit rate in bit/s, such as 192000 or 192k\n"
-           "                        (from 24k; default 128k)\n"
+           "      --bitrate=RATE    bit rate in bit/s, such as 192000 or 192k: WMA (from\n"
+           "                        24k), AAC, Opus, and MP3 at a constant bit rate\n"
+           "      --quality=Q       MP3 (0 best to 9) or Vorbis (-1 to 10 best) quality\n"
+           "      --compression=N   FLAC compression level, 0 (fastest) to 8 (smallest)\n"
            "      --rate=HZ         sample rate of the outputs\n"
            "      --channels=N      channels of the outputs (mixed down or up)\n"
-           "      --bits=16|24      WAV sample size (default 16; 24 keeps every bit of a\n"
-           "                        24-bit source)\n"
+           "      --bits=16|24      WAV, FLAC or ALAC sample size (WAV's default is 16;\n"
+           "                        FLAC and ALAC follow the source)\n"
            "      --target=TARGET   instead of an audio format: vcd, svcd, dvd (MPEG, .mpg),\n"
            "                        dv or dv50 (.dv), with the target's own picture size,\n"
            "                        codecs and rates; video inputs keep their picture\n"
@@ -412,7 +543,8 @@ std::string VersionText()
 {
     return "kelvaro " KELVARO_VERSION
            "\n"
-           "Converts audio files to WMA or WAV through the FFmpeg libraries.\n";
+           "Converts audio files to WMA, WAV, MP3, AAC, Opus, Vorbis, FLAC or ALAC through\n"
+           "the FFmpeg libraries.\n";
 }
 
 int ParallelJobs(int jobs)

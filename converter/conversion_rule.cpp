@@ -13,7 +13,6 @@
 namespace kelvaro {
 namespace {
 
-constexpr int32_t kWmaBitRate = 128000;
 constexpr char kWmaEncoder[] = "wmav2";
 // A bit rate the encoder writes below this share of what was asked for is refused: it
 // rounds its block size down, a percent or so, but caps it far below large requests.
@@ -36,7 +35,7 @@ std::string FileNamePart(const std::string& path)
 
 std::string TargetExtension(TTargetFormat format)
 {
-    return format == TTargetFormat::Wma ? ".wma" : ".wav";
+    return FormatInfo(format).Extension;
 }
 
 std::string OutputExtension(TTargetFormat format, const TConversionSettings& settings)
@@ -106,19 +105,28 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
     }
     options.DisableVideo = -1;
     options.FileExt = TargetExtension(format);
+    const TFormatInfo& info = FormatInfo(format);
     if (format == TTargetFormat::Wma) {
         options.AudioCodec = kWmaEncoder;
-        options.AudioBitrate = settings.BitRate > 0 ? settings.BitRate : kWmaBitRate;
-        // Beyond these the encoder refuses to open and the file could never convert.
-        if (input.AudioChannels > kWmaMaxChannels)
-            options.AudioChannels = kWmaMaxChannels;
-        if (input.AudioSampleRate > kWmaMaxSampleRate)
-            options.SampleRate = kWmaMaxSampleRate;
-    } else {
+    } else if (format == TTargetFormat::Wav) {
         options.FormatName = "wav";
         if (settings.Bits == 24)
             options.AudioCodec = "pcm_s24le";
+    } else {
+        options.FormatName = info.Muxer;
+        options.AudioCodec = info.Encoder;
     }
+    if (info.Quality == TQualityKind::BitRate ||
+        (settings.BitRate > 0 && info.BitRateRange.High > 0))
+        options.AudioBitrate = settings.BitRate > 0
+                                   ? settings.BitRate
+                                   : static_cast<int32_t>(info.BitRateRange.Default);
+    // Beyond these the encoder refuses to open and the file could never convert.
+    if (info.MaxChannels > 0 && input.AudioChannels > info.MaxChannels)
+        options.AudioChannels = info.MaxChannels;
+    if (const int32_t rate = FormatSampleRate(info, input.AudioSampleRate);
+        rate != input.AudioSampleRate)
+        options.SampleRate = rate;
     if (settings.Channels > 0)
         options.AudioChannels = settings.Channels;
     if (settings.SampleRate > 0)
@@ -127,6 +135,36 @@ TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& 
 }
 
 namespace {
+
+// What the output record has no field for.
+void ApplyFormatChoices(TFFmpegHlpr& job, TTargetFormat format, const TInputDescription& input,
+                        const TConversionSettings& settings)
+{
+    if (settings.Target != TVideoTarget::None)
+        return;
+    const TFormatInfo& info = FormatInfo(format);
+    if (info.Quality == TQualityKind::Vbr && settings.BitRate <= 0)
+        job.SetAudioQuality(
+            static_cast<float>(settings.Quality.value_or(info.QualityRange.Default)));
+    if (info.Quality == TQualityKind::Compression)
+        job.SetOptionInt("compression_level",
+                         settings.Compression >= 0
+                             ? settings.Compression
+                             : static_cast<int32_t>(info.QualityRange.Default));
+    // The edit list that trims the encoder's delay and padding counts in the movie's time
+    // scale, by default a thousandth of a second: at the output's rate it is exact.
+    if (format == TTargetFormat::Aac || format == TTargetFormat::Alac) {
+        const int32_t rate = settings.SampleRate > 0
+                                 ? settings.SampleRate
+                                 : FormatSampleRate(info, input.AudioSampleRate);
+        if (rate > 0)
+            job.SetOptionInt("movie_timescale", rate);
+    }
+    // WAV keeps its 16 bits unless asked (its 24 bits are a codec of their own); the
+    // lossless formats keep what the source has.
+    if (info.TakesBits && format != TTargetFormat::Wav)
+        job.SetAudioSampleBits(settings.Bits > 0 ? settings.Bits : input.AudioBits > 16 ? 24 : 16);
+}
 
 // The bit rate wmav2 writes when asked for `bitRate` at that rate and channel count: its
 // block size, rounded and capped, is what the file gets. 0 when it refuses.
@@ -190,6 +228,7 @@ TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format
         }
         // The rule sets no colour, so the palette does not matter.
         ApplyOutputOptions(job, outputOptions, DefaultSystemColors());
+        ApplyFormatChoices(job, format, job.Input, settings);
         // An output that keeps its input's place below the output root may need its own
         // folder; a root that is gone is not made again (the output's open then fails).
         const std::filesystem::path folder = std::filesystem::path(outputFileName).parent_path();
@@ -243,7 +282,7 @@ TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& 
     std::string muxer;
     switch (settings.Target) {
         case TVideoTarget::None:
-            encoders = {format == TTargetFormat::Wma ? kWmaEncoder
+            encoders = {format != TTargetFormat::Wav ? FormatInfo(format).Encoder
                         : settings.Bits == 24        ? "pcm_s24le"
                                                      : "pcm_s16le"};
             break;

@@ -4,18 +4,18 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "converter/ffmpeg_hlpr.h"
 #include "converter/name_case.h"
 #include "converter/option_records.h"
+#include "converter/target_formats.h"
 
 namespace kelvaro {
 
-enum class TTargetFormat { Wma, Wav };
-
-// ".wma" or ".wav".
+// The format's extension: ".wma", ".wav", ".mp3", ".m4a" (AAC and ALAC), ".opus", ".ogg", ".flac".
 std::string TargetExtension(TTargetFormat format);
 
 // What follows the last '/' of `path`: the file's own name.
@@ -43,10 +43,14 @@ enum class TTargetNorm { Guess, Pal, Ntsc, Film };
 // What a front end may choose beyond the rule; -1 leaves the rule's own choice. The front
 // end checks the values against the format (see the constants above).
 struct TConversionSettings {
-    int32_t BitRate = -1;     // WMA only, bit/s
+    int32_t BitRate = -1;     // WMA, AAC, Opus, and MP3 at a constant bit rate: bit/s
     int32_t SampleRate = -1;  // Hz
     int32_t Channels = -1;
-    int32_t Bits = -1;  // WAV only: 16 or 24 bits per sample
+    int32_t Bits = -1;  // WAV, FLAC and ALAC: 16 or 24 bits per sample
+    // MP3 (0 best to 9) and Vorbis (-1 to 10); unset, the format's default. MP3 with a
+    // BitRate writes at that constant rate instead.
+    std::optional<double> Quality;
+    int32_t Compression = -1;  // FLAC: 0 to 8
     // Replaces the audio format when set; the audio choices above then do not apply.
     TVideoTarget Target = TVideoTarget::None;
     TTargetNorm Norm = TTargetNorm::Guess;
@@ -60,10 +64,12 @@ std::string OutputExtension(TTargetFormat format, const TConversionSettings& set
 TInputOptions ConversionInputOptions(const std::string& inputFileName);
 
 // Video dropped; WMA as wmav2 at 128000 bit/s, WAV through the wav muxer's own encoder
-// (16-bit PCM). Sample rate and channels follow `input`, except that WMA takes at most 2
-// channels and 48000 Hz: more channels are mixed down to 2, higher rates resampled to 48000.
-// `settings` replace these choices where set; a video target replaces the format, keeps the
-// video and leaves every choice to its preset.
+// (16-bit PCM), the other formats through their encoders at their default bit rates.
+// Sample rate and channels follow `input` where the format holds them (see FormatInfo):
+// more channels are mixed down, other rates resampled to the nearest it takes. `settings`
+// replace these choices where set; a video target replaces the format, keeps the video and
+// leaves every choice to its preset. The quality, compression and sample size that the
+// record has no field for are set by ConversionSetUp.
 TOutputOptions ConversionOutputOptions(TTargetFormat format, const std::string& outputFileName,
                                        const TInputDescription& input,
                                        const TConversionSettings& settings = {});

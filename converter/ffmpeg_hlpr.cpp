@@ -87,6 +87,12 @@ void TFFmpegHlpr::DescribeFirstInput()
             audioFound = true;
             Input.AudioChannels = parameters->ch_layout.nb_channels;
             Input.AudioSampleRate = parameters->sample_rate;
+            // PCM says its size only as coded; the codec ids of PCM come before ADPCM's.
+            const bool pcm = parameters->codec_id >= AV_CODEC_ID_PCM_S16LE &&
+                             parameters->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+            Input.AudioBits = parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample
+                              : pcm ? parameters->bits_per_coded_sample
+                                    : 0;
         }
     }
 }

@@ -22,6 +22,7 @@ struct TInputDescription {
     int64_t Size = -1;             // bytes; -1 when unknown
     int32_t AudioChannels = 0;     // of the first audio stream; 0 without audio
     int32_t AudioSampleRate = 0;   // Hz, of the first audio stream
+    int32_t AudioBits = 0;         // its exact sample size (PCM, lossless); 0 for lossy codecs
     bool HasVideo = false;         // a stream of pictures (an attached cover does not count)
 };
 

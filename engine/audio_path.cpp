@@ -3,6 +3,7 @@
 // travel as interleaved signed 16-bit (or 32-bit, see TInputStreamState::SampleFormat) bytes
 // until the encoder's own format is needed.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -66,6 +67,7 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
                        decoderChannels, decoderRate, encoderChannels, encoderRate));
         }
         output.ResampleInputRate = decoderRate;
+        output.ResampledIn = output.ResampledOut = 0;
         output.ResampleInputChannels = decoderChannels;
     }
     if (!output.AudioReceived) {
@@ -121,8 +123,13 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
             }
         }
     } else {
+        // What the resampler still holds has not reached the FIFO either.
+        const int64_t resamplerHeld =
+            output.ResampleContext
+                ? swresample.swr_get_delay(output.ResampleContext.get(), encoderRate)
+                : 0;
         output.OutputClock = static_cast<int64_t>(std::nearbyint(syncTime * encoderRate)) -
-                             fifoBytes / (sampleBytes * encoderChannels);
+                             fifoBytes / (sampleBytes * encoderChannels) - resamplerHeld;
     }
 
     const uint8_t* samples = data;
@@ -142,6 +149,8 @@ void TCustomFFmpegHlpr::DoAudioOutput(TOutputStreamState& output, TInputStreamSt
                                          decoderChannels, decoderRate, encoderChannels, encoderRate));
         samples = out;
         bytes = converted * sampleBytes * encoderChannels;
+        output.ResampledIn += inputSamples;
+        output.ResampledOut += converted;
     }
     EncodeAudioSamples(output, samples, bytes);
 }
@@ -244,8 +253,14 @@ void TCustomFFmpegHlpr::FlushResampler(TOutputStreamState& output)
         return;
     std::vector<uint8_t> rest(static_cast<size_t>(capacity) * sampleBytes);
     uint8_t* out = rest.data();
-    const int flushed =
-        swresample.swr_convert(output.ResampleContext.get(), &out, capacity, nullptr, 0);
+    int flushed = swresample.swr_convert(output.ResampleContext.get(), &out, capacity, nullptr, 0);
+    // Exactly the input's length at the new rate, unless drift compensation changed it.
+    if (AudioSyncMode <= 1 && output.ResampleInputRate > 0) {
+        const int64_t length =
+            avutil.av_rescale_rnd(output.ResampledIn, output.Encoder()->sample_rate,
+                                  output.ResampleInputRate, AV_ROUND_NEAR_INF);
+        flushed = static_cast<int>(std::clamp<int64_t>(length - output.ResampledOut, 0, flushed));
+    }
     if (flushed > 0)
         EncodeAudioSamples(output, rest.data(), flushed * sampleBytes);
 }

@@ -170,6 +170,7 @@ struct TJobState {
     int32_t AudioSampleRateChosenAt = -1;
     int32_t AudioChannelsChosenAt = -1;
     float AudioQScale = -99999.0f;
+    int32_t AudioSampleBits = 0;  // 0: 16 where the encoder takes it, else its first format
     std::string AudioLanguage;
     int32_t AudioVolume = 256;
     int32_t AudioSyncMode = 0;
@@ -280,6 +281,11 @@ public:
     void SetAspectRatio(const std::string& text);
     void SetAudioSampleRate(int32_t hertz);
     void SetAudioChannels(int32_t channels);
+    // A variable-rate encoder's quality in its own scale (lame's -V, Vorbis' -q); the bit
+    // rate then does not apply.
+    void SetAudioQuality(float quality);
+    // 16 or 24: the sample size of an encoder that can keep either (FLAC, ALAC).
+    void SetAudioSampleBits(int32_t bits);
     // "copy" copies the stream instead of naming an encoder.
     void SetVideoCodec(const std::string& name);
     void SetAudioCodec(const std::string& name);

@@ -99,13 +99,19 @@ AVRational NearestSupportedRate(const AVRational* rates, AVRational rate)
     return best;
 }
 
-AVSampleFormat PreferredSampleFormat(const AVCodec* codec)
+// 16-bit samples where the encoder takes them (an encoder that also keeps 24 bits, FLAC
+// or ALAC, writes 16 unless asked for more), 32-bit ones for `bits` above 16.
+AVSampleFormat PreferredSampleFormat(const AVCodec* codec, int32_t bits)
 {
     if (!codec || !codec->sample_fmts)
         return AV_SAMPLE_FMT_S16;
-    for (const AVSampleFormat* format = codec->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format)
-        if (*format == AV_SAMPLE_FMT_S16)
-            return *format;
+    const AVSampleFormat wanted[2][2] = {{AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P},
+                                         {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P}};
+    for (const AVSampleFormat candidate : wanted[bits > 16 ? 1 : 0])
+        for (const AVSampleFormat* format = codec->sample_fmts; *format != AV_SAMPLE_FMT_NONE;
+             ++format)
+            if (*format == candidate)
+                return *format;
     return codec->sample_fmts[0];
 }
 
@@ -268,7 +274,9 @@ void TCustomFFmpegHlpr::AddAudioStream(TOutputFile& output)
             setup.Quality = FF_QP2LAMBDA * AudioQScale;
             c->global_quality = static_cast<int>(setup.Quality);
         }
-        c->sample_fmt = PreferredSampleFormat(c->codec);
+        c->sample_fmt = PreferredSampleFormat(c->codec, AudioSampleBits);
+        if (AudioSampleBits > 16 && avutil.av_get_bytes_per_sample(c->sample_fmt) == 4)
+            c->bits_per_raw_sample = AudioSampleBits;
     }
     avutil.av_channel_layout_uninit(&c->ch_layout);
     avutil.av_channel_layout_default(&c->ch_layout, AudioChannels);

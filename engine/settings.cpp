@@ -221,6 +221,17 @@ void TCustomFFmpegHlpr::SetAudioChannels(int32_t channels)
     }
 }
 
+void TCustomFFmpegHlpr::SetAudioQuality(float quality)
+{
+    AudioQScale = quality;
+}
+
+void TCustomFFmpegHlpr::SetAudioSampleBits(int32_t bits)
+{
+    if (bits == 16 || bits == 24)
+        AudioSampleBits = bits;
+}
+
 void TCustomFFmpegHlpr::SetVideoCodec(const std::string& name)
 {
     if (name.empty())

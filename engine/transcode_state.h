@@ -94,6 +94,10 @@ struct TOutputStreamState {
     SwrContextPtr ResampleContext;
     int32_t ResampleInputRate = 0;  // what ResampleContext was made for
     int32_t ResampleInputChannels = 0;
+    // Frames into and out of the resampler: its drain may give a few frames more than the
+    // input's length at the new rate, which would lengthen the output.
+    int64_t ResampledIn = 0;
+    int64_t ResampledOut = 0;
     FifoPtr Fifo;
     SwrContextPtr ToEncoderFormat;
     bool AudioReceived = false;  // some decoded audio reached this stream

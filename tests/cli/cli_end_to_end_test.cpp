@@ -143,10 +143,11 @@ TEST_F(CommandLineRun, BadUsageExitsWithTwoAndOneLinePointingToTheHelp)
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, "kelvaro: no files to convert (kelvaro --help shows the options)\n");
 
-    outcome = RunKelvaro(dir_, {"-f", "ogg", "a.wav"});
+    outcome = RunKelvaro(dir_, {"-f", "ape", "a.wav"});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err,
-              "kelvaro: unknown format 'ogg' (wma or wav) (kelvaro --help shows the options)\n");
+              "kelvaro: unknown format 'ape' (wma, wav, mp3, aac, opus, vorbis, flac "
+              "or alac) (kelvaro --help shows the options)\n");
 
     outcome = RunKelvaro(dir_, {"-h"});
     EXPECT_EQ(outcome.status, 0);

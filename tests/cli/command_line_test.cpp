@@ -93,7 +93,8 @@ TEST(CommandLine, LongAndShortFormsTakeTheirValuesWhereverTheyStand)
 TEST(CommandLine, MistakesAreUsageErrorsThatSayWhat)
 {
     EXPECT_EQ(UsageErrorOf({}), "no files to convert");
-    EXPECT_EQ(UsageErrorOf({"-f", "mp3", "a.wav"}), "unknown format 'mp3' (wma or wav)");
+    EXPECT_EQ(UsageErrorOf({"-f", "mp4", "a.wav"}),
+              "unknown format 'mp4' (wma, wav, mp3, aac, opus, vorbis, flac or alac)");
     EXPECT_EQ(UsageErrorOf({"a.wav", "--format"}), "--format needs a value");
     EXPECT_EQ(UsageErrorOf({"a.wav", "-j"}), "--jobs needs a value");
     EXPECT_EQ(UsageErrorOf({"--jobs", "-1", "a.wav"}),
@@ -134,10 +135,10 @@ TEST(CommandLine, EncodingSettingsAreCheckedAgainstTheFormat)
     EXPECT_EQ(UsageErrorOf({"--bitrate", "9999999999", "a"}).substr(0, 27),
               "--bitrate takes bits per se");
     EXPECT_EQ(UsageErrorOf({"--bitrate", "192k", "-f", "wav", "a"}),
-              "--bitrate applies to WMA; a WAV file's bit rate follows its rate, channels and "
-              "bits");
+              "--bitrate applies to WMA, MP3, AAC and Opus; a WAV file's bit rate follows its "
+              "rate, channels and bits");
     EXPECT_EQ(UsageErrorOf({"--bits", "24", "a"}),
-              "--bits applies to WAV; WMA has no fixed sample size");
+              "--bits applies to WAV, FLAC and ALAC; WMA has no fixed sample size");
     EXPECT_EQ(UsageErrorOf({"-f", "wav", "--bits", "32", "a"}), "--bits takes 16 or 24, not '32'");
     EXPECT_EQ(UsageErrorOf({"--rate", "96000", "a"}),
               "WMA takes a --rate from 8000 to 48000 Hz, not 96000");
@@ -147,6 +148,43 @@ TEST(CommandLine, EncodingSettingsAreCheckedAgainstTheFormat)
     EXPECT_EQ(UsageErrorOf({"-f", "wav", "--channels", "65", "a"}),
               "--channels takes a channel count from 1 to 64, not '65'");
     EXPECT_EQ(UsageErrorOf({"-f", "wav", "--rate", "96000", "--channels", "6", "a"}), "");
+
+    const std::pair<std::vector<std::string>, std::string> kFormatCases[] = {
+        {{"-f", "mp3", "--quality", "9.5"}, "MP3 takes a --quality from 0 to 9 (0 best), not 9.5"},
+        {{"-f", "ogg", "--quality", "-2"},
+         "Ogg Vorbis takes a --quality from -1 to 10 (10 best), not -2"},
+        {{"-f", "mp3", "--quality", "2", "--bitrate", "192k"},
+         "--quality and --bitrate exclude each other: MP3 is either of variable (--quality) or "
+         "of constant (--bitrate) bit rate"},
+        {{"-f", "mp3", "--bitrate", "400k"},
+         "MP3 takes a --bitrate from 8000 to 320000 bit/s, not 400000"},
+        {{"-f", "opus", "--bitrate", "5k"},
+         "Opus takes a --bitrate from 6000 to 510000 bit/s, not 5000"},
+        {{"-f", "aac", "--quality", "2"},
+         "--quality applies to MP3 and Ogg Vorbis; AAC takes a --bitrate"},
+        {{"-f", "flac", "--quality", "2"},
+         "--quality applies to MP3 and Ogg Vorbis; FLAC takes a --compression"},
+        {{"-f", "vorbis", "--bitrate", "128k"},
+         "--bitrate applies to WMA, MP3, AAC and Opus; Ogg Vorbis takes a --quality"},
+        {{"-f", "alac", "--compression", "5"}, "--compression applies to FLAC"},
+        {{"-f", "flac", "--compression", "9"}, "--compression takes a level from 0 to 8, not '9'"},
+        {{"-f", "mp3", "--bits", "24"},
+         "--bits applies to WAV, FLAC and ALAC; MP3 has no fixed sample size"},
+        {{"-f", "mp3", "--channels", "6"}, "MP3 takes at most 2 --channels, not 6"},
+        {{"-f", "opus", "--rate", "44100"}, "Opus takes a --rate of 48000 Hz, not 44100"},
+        {{"-f", "mp3", "--rate", "96000"},
+         "MP3 takes a --rate of 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 or 48000 "
+         "Hz, not 96000"},
+        {{"-f", "m4a", "--quality", "x"}, "--quality takes a number, such as 2 or 4.5, not 'x'"},
+        {{"-f", "mp3", "--quality", "0"}, ""},
+        {{"-f", "ogg", "--quality", "4.5"}, ""},
+        {{"-f", "flac", "--compression", "8", "--bits", "24"}, ""},
+        {{"-f", "aac", "--bitrate", "256k", "--channels", "8"}, ""},
+    };
+    for (auto [arguments, error] : kFormatCases) {
+        arguments.push_back("a");
+        EXPECT_EQ(UsageErrorOf(arguments), error);
+    }
 }
 
 TEST(FileList, ANamedFileKeepsItsPathBelowTheOutputFolderNeverAboveIt)
