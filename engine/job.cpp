@@ -6,6 +6,7 @@
 
 #include "engine/logging.h"
 #include "engine/media_error.h"
+#include "engine/output_tags.h"
 #include "engine/text_format.h"
 #include "engine/transcode_state.h"
 #include "medialib/log_levels.h"
@@ -245,6 +246,7 @@ void TCustomFFmpegHlpr::CommitOutputs()
         }
         if (stopped ? !output.WroteMedia : output.Temporary->IsEmpty())
             continue;  // Cleanup removes it
+        CarryInputTags(i);
         // A complete file is replaced only by a complete one.
         std::error_code error;
         const bool replacesEarlier = InputEndedEarly && std::filesystem::exists(name, error);
@@ -266,6 +268,22 @@ void TCustomFFmpegHlpr::CommitOutputs()
         }
         if (!output.Temporary->Commit(reason))
             throw FFMpegException(Format("Could not save '%s': %s", name.c_str(), reason.c_str()));
+    }
+}
+
+void TCustomFFmpegHlpr::CarryInputTags(int outputIndex)
+{
+    const AVFormatContext* output = OutputFiles[outputIndex].Context.get();
+    for (int i = 0; i < TagCopyMapCount; ++i) {
+        const TTagCopyMap& map = TagCopyMaps[i];
+        if (map.OutputFile != outputIndex || map.InputFile < 0 || map.InputFile >= InputFileCount ||
+            !InputFiles[map.InputFile].Context)
+            continue;
+        for (const std::string& warning :
+             CarryTags(*InputFiles[map.InputFile].Context,
+                       OutputFiles[outputIndex].Temporary->TemporaryName(), output->oformat->name))
+            TranscodeWarning += (TranscodeWarning.empty() ? "" : "; ") + warning;
+        return;
     }
 }
 

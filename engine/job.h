@@ -515,6 +515,9 @@ private:
     // After a transcode that ended without failure: every output's file is closed and, when
     // it is to be kept, given its final name. Raises FFMpegException when one cannot be.
     void CommitOutputs();
+    // The tags and cover of the input a tag copy map names for this output, into its
+    // temporary file; what was left out goes to the warning.
+    void CarryInputTags(int outputIndex);
     void Finish();
     void CloseOpenedCodecs();
     void ReleaseWorker();

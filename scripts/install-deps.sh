@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libtag1-dev
   libgtest-dev
   qt6-base-dev qt6-tools-dev qt6-l10n-tools xvfb xauth dbus
   parallel desktop-file-utils appstream

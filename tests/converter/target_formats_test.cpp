@@ -3,6 +3,14 @@
 #include "converter/target_formats.h"
 
 #include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/xiphcomment.h>
 
 #include <cmath>
 #include <map>
@@ -36,11 +44,13 @@ protected:
         }
         job.StartTranscode(false, tpNormal);
         EXPECT_TRUE(job.Finished) << FormatInfo(format).Name << ": " << job.TranscodeError;
+        warning_ = job.TranscodeWarning;
         return output;
     }
 
     fixtures::TempDir dir_;
     std::mutex codecLock_;
+    std::string warning_;  // of the last conversion
 };
 
 // Gapless: decoded back, the output holds the input's frames, each click where it was
@@ -121,6 +131,100 @@ TEST_F(TargetFormatsTest, ChannelsAndRatesAreWhatTheFormatCanHold)
             continue;
         const fixtures::DecodedAudio decoded = fixtures::DecodeAudio(output);
         EXPECT_EQ(std::pair(decoded.channels, decoded.sampleRate), expected);
+    }
+}
+
+// Every tag of a richly tagged input, and its cover byte for byte, in every format that has
+// tags; read back through TagLib and the libraries' demuxers.
+TEST_F(TargetFormatsTest, EveryTagAndTheCoverReachEveryTaggedFormat)
+{
+    fixtures::AudioSpec audio;
+    audio.seconds = 0.3;
+    const std::string input = fixtures::MakeFlac(dir_.File("tagged.flac"), audio);
+    const std::map<std::string, std::string> kTags = {
+        {"TITLE", "Ünïcödé — title"},
+        {"ARTIST", "Artist"},
+        {"ALBUM", "Album"},
+        {"ALBUMARTIST", "Various"},
+        {"TRACKNUMBER", "3/12"},
+        {"DISCNUMBER", "1/2"},
+        {"DATE", "2019"},
+        {"GENRE", "Jazz"},
+        {"COMPOSER", "Composer"},
+        {"REPLAYGAIN_TRACK_GAIN", "-6.50 dB"},
+        {"MUSICBRAINZ_TRACKID", "0c6b2f47-9f3c-4e6c-8b8e-6a0d1b1f1e2a"},
+        {"MOOD", "calm"}};
+    const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + std::string(3000, '\x42');
+    {
+        TagLib::FLAC::File file(input.c_str(), false);
+        TagLib::PropertyMap properties;
+        for (const auto& [name, value] : kTags)
+            properties.insert(name, TagLib::String(value, TagLib::String::UTF8));
+        file.xiphComment(true)->setProperties(properties);
+        auto picture = std::make_unique<TagLib::FLAC::Picture>();
+        picture->setMimeType("image/png");
+        picture->setData(TagLib::ByteVector(png.data(), static_cast<unsigned>(png.size())));
+        file.addPicture(picture.release());
+        ASSERT_TRUE(file.save());
+    }
+    for (const TFormatInfo& format : TargetFormats()) {
+        if (format.Format == TTargetFormat::Wav)
+            continue;  // RIFF INFO holds the muxer's few fields
+        SCOPED_TRACE(format.Name);
+        const std::string output = Convert(input, format.Format);
+        if (output.empty())
+            continue;
+        // TagLib 1 reads MP4's free-form atoms and ASF's own attributes only by their names
+        // in the file, which the demuxers give.
+        const TagLib::FileRef file(output.c_str(), false);
+        ASSERT_FALSE(file.isNull());
+        const TagLib::PropertyMap read = file.file()->properties();
+        const fixtures::MediaInfo info = fixtures::Probe(output);
+        for (const auto& [name, value] : kTags) {
+            const auto found = read.find(name);
+            const auto demuxed = info.metadata.find(name);
+            EXPECT_EQ(found != read.end()              ? found->second.toString().to8Bit(true)
+                      : demuxed != info.metadata.end() ? demuxed->second
+                                                       : "(none)",
+                      value)
+                << name;
+        }
+        int coverStream = -1;
+        for (size_t i = 0; i < info.streams.size(); ++i)
+            if (info.streams[i].type == "video")
+                coverStream = static_cast<int>(i);
+        ASSERT_GE(coverStream, 0);
+        const std::vector<std::vector<uint8_t>> packets =
+            fixtures::ReadPackets(output, coverStream);
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(std::string(packets[0].begin(), packets[0].end()), png);
+    }
+}
+
+// A cover that is no picture, or larger than the format holds, is left out with a warning
+// that says so; the output is written all the same.
+TEST_F(TargetFormatsTest, ACoverThatCannotBeCarriedIsLeftOutSayingWhy)
+{
+    const std::pair<std::string, std::string> kCases[] = {
+        {std::string(64, 'x'),
+         "the cover is not a JPEG, PNG, GIF, BMP or WebP picture and was "
+         "left out"},
+        {std::string("\xFF\xD8\xFF", 3) + std::string(17 << 20, '\0'),
+         "the cover (17825795 bytes) is larger than FLAC holds and was left out"}};
+    for (const auto& [picture, warning] : kCases) {
+        const std::string input = fixtures::MakeMp3(dir_.File("cover.mp3"), {});
+        {
+            TagLib::MPEG::File file(input.c_str(), false);
+            auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
+            frame->setMimeType("image/jpeg");
+            frame->setPicture(
+                TagLib::ByteVector(picture.data(), static_cast<unsigned>(picture.size())));
+            file.ID3v2Tag(true)->addFrame(frame.release());
+            ASSERT_TRUE(file.save());
+        }
+        const std::string output = Convert(input, TTargetFormat::Flac);
+        EXPECT_EQ(warning_, warning);
+        EXPECT_EQ(fixtures::Probe(output).streams.size(), 1u) << "the sound, no picture";
     }
 }
 

@@ -122,11 +122,13 @@ std::string Mutate(std::string bytes, Random& random)
     return bytes;
 }
 
-enum class Target { Wma, Wav, Video };
+// MP3 and FLAC also carry the input's tags and cover, through TagLib reading a mutated file.
+enum class Target { Wma, Wav, Mp3, Flac, Video };
 
 const char* TargetName(Target target)
 {
-    return target == Target::Wma ? "wma" : (target == Target::Wav ? "wav" : "video");
+    static const char* const kNames[] = {"wma", "wav", "mp3", "flac", "video"};
+    return kNames[static_cast<int>(target)];
 }
 
 struct Outcome {
@@ -161,6 +163,17 @@ Outcome Convert(const std::string& input, const std::string& output, Target targ
             job.VideoDisable = 1;
             job.SetAudioCodec("wmav2");
             job.SetOption("ab", "128000");
+        } else if (target == Target::Mp3) {
+            job.VideoDisable = 1;
+            job.SetAudioCodec("libmp3lame");
+            job.SetAudioQuality(2);
+            job.SetAudioChannels(2);
+            job.SetAudioSampleRate(44100);
+            job.AddTagCopyMap(0, 0);
+        } else if (target == Target::Flac) {
+            job.VideoDisable = 1;
+            job.SetAudioSampleBits(24);
+            job.AddTagCopyMap(0, 0);
         } else {
             job.VideoDisable = 1;
             job.SetOutputFormat("wav");
@@ -326,7 +339,7 @@ public:
     {
         const std::vector<Target> targets =
             judge ? std::vector{Target::Wma, Target::Wav}
-                  : std::vector{Target::Wma, Target::Wav, Target::Video};
+                  : std::vector{Target::Wma, Target::Wav, Target::Mp3, Target::Flac, Target::Video};
         // Names without a folder, some like URLs: each a file of the current folder, no more.
         static const char* const kOutputNames[] = {"out.",     "md5:out.",  "pipe:1.",
                                                    "tee:out.", "file:out.", "tcp:127.0.0.1:9:out."};
