@@ -1,4 +1,5 @@
-// kelvaro: converts audio files (and the audio of video files) to WMA or WAV.
+// kelvaro: converts audio files (and the audio of video files) to the formats of
+// converter/target_formats.h.
 
 #include <sys/ioctl.h>
 #include <unistd.h>
