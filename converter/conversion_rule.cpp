@@ -6,6 +6,7 @@
 
 #include "converter/name_case.h"
 #include "converter/system_colors.h"
+#include "engine/encoder_check.h"
 #include "engine/text_format.h"
 #include "medialib/media_functions.h"
 #include "medialib/media_owners.h"
@@ -14,9 +15,6 @@ namespace kelvaro {
 namespace {
 
 constexpr char kWmaEncoder[] = "wmav2";
-// A bit rate the encoder writes below this share of what was asked for is refused: it
-// rounds its block size down, a percent or so, but caps it far below large requests.
-constexpr double kWrittenBitRateShare = 0.95;
 
 std::string LowerCase(std::string text)
 {
@@ -166,45 +164,20 @@ void ApplyFormatChoices(TFFmpegHlpr& job, TTargetFormat format, const TInputDesc
         job.SetAudioSampleBits(settings.Bits > 0 ? settings.Bits : input.AudioBits > 16 ? 24 : 16);
 }
 
-// The bit rate wmav2 writes when asked for `bitRate` at that rate and channel count: its
-// block size, rounded and capped, is what the file gets. 0 when it refuses.
-int64_t WmaBitRateWritten(int32_t bitRate, int32_t sampleRate, int32_t channels,
-                          std::mutex& codecLock)
+// Why the format's encoder would not write the chosen bit rate for this output; empty when
+// it would, or when no bit rate was chosen (the defaults are what every rate takes).
+std::string BitRateProblem(TTargetFormat format, const TOutputOptions& options,
+                           const TInputDescription& input, const TConversionSettings& settings,
+                           std::mutex& codecLock)
 {
-    const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(kWmaEncoder);
-    if (!codec)
-        return 0;
-    std::lock_guard codecs(codecLock);
-    CodecContextPtr context(avcodec.avcodec_alloc_context3(codec));
-    if (!context)
-        return 0;
-    context->bit_rate = bitRate;
-    context->sample_rate = sampleRate;
-    context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    avutil.av_channel_layout_default(&context->ch_layout, channels);
-    if (avcodec.avcodec_open2(context.get(), codec, nullptr) < 0 || context->frame_size <= 0)
-        return 0;
-    return int64_t{context->block_align} * 8 * sampleRate / context->frame_size;
-}
-
-// Why the WMA encoder would not write `bitRate` for this output; empty when it would.
-std::string WmaBitRateProblem(const TOutputOptions& options, const TInputDescription& input,
-                              std::mutex& codecLock)
-{
+    const TFormatInfo& info = FormatInfo(format);
+    if (settings.BitRate <= 0 || settings.Target != TVideoTarget::None || *info.Encoder == '\0')
+        return {};
     const int32_t rate = options.SampleRate > 0 ? options.SampleRate : input.AudioSampleRate;
     const int32_t channels =
         options.AudioChannels > 0 ? options.AudioChannels : input.AudioChannels;
-    if (rate <= 0 || channels <= 0)
-        return {};  // no audio: the transcode says so
-    const int64_t written = WmaBitRateWritten(options.AudioBitrate, rate, channels, codecLock);
-    if (written >= options.AudioBitrate * kWrittenBitRateShare)
-        return {};
-    const std::string where =
-        Format("at %d Hz with %d channel%s", rate, channels, channels == 1 ? "" : "s");
-    if (written <= 0)
-        return Format("the WMA encoder refuses %d bit/s ", options.AudioBitrate) + where;
-    return Format("the WMA encoder writes at most %lld bit/s ", static_cast<long long>(written)) +
-           where + Format(", not %d", options.AudioBitrate);
+    return EncoderBitRateProblem(info.Encoder, info.Label, options.AudioBitrate, rate, channels,
+                                 codecLock);
 }
 
 }  // namespace
@@ -221,11 +194,9 @@ TJobSetUp ConversionSetUp(const std::string& inputFileName, TTargetFormat format
         TOutputOptions outputOptions =
             ConversionOutputOptions(format, outputFileName, job.Input, settings);
         outputOptions.ExtraOptions = extraOptions;
-        if (format == TTargetFormat::Wma && settings.BitRate > 0) {
-            job.LastError = WmaBitRateProblem(outputOptions, job.Input, *job.CodecLock);
-            if (!job.LastError.empty())
-                return false;
-        }
+        job.LastError = BitRateProblem(format, outputOptions, job.Input, settings, *job.CodecLock);
+        if (!job.LastError.empty())
+            return false;
         // The rule sets no colour, so the palette does not matter.
         ApplyOutputOptions(job, outputOptions, DefaultSystemColors());
         ApplyFormatChoices(job, format, job.Input, settings);

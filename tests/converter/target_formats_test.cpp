@@ -201,6 +201,33 @@ TEST_F(TargetFormatsTest, EveryTagAndTheCoverReachEveryTaggedFormat)
     }
 }
 
+// A bit rate the encoder would not write fails the file before its output is opened.
+TEST_F(TargetFormatsTest, ABitRateTheEncoderWouldNotWriteFailsTheFileSayingWhy)
+{
+    fixtures::AudioSpec mono;
+    mono.channels = 1;
+    mono.sampleRate = 8000;
+    mono.seconds = 0.2;
+    const std::string input = fixtures::MakeWav(dir_.File("mono.wav"), mono);
+    const std::tuple<TTargetFormat, int32_t, std::string> kCases[] = {
+        {TTargetFormat::Aac, 512000,
+         "the AAC encoder writes at most 48000 bit/s at 8000 Hz with 1 channel, not 512000"},
+        {TTargetFormat::Opus, 300000,
+         "the Opus encoder refuses 300000 bit/s at 48000 Hz with 1 channel"},
+        {TTargetFormat::Mp3, 320000, ""}};
+    for (const auto& [format, bitRate, reason] : kCases) {
+        TConversionSettings settings;
+        settings.BitRate = bitRate;
+        TFFmpegHlpr job(codecLock_);
+        job.Reset();
+        job.SetLogLevel(-1);
+        EXPECT_EQ(ConversionSetUp(input, format, dir_.File("mono.out"), {}, settings)(job),
+                  reason.empty());
+        EXPECT_EQ(job.LastError, reason);
+        job.ReleaseFiles();
+    }
+}
+
 // A cover that is no picture, or larger than the format holds, is left out with a warning
 // that says so; the output is written all the same.
 TEST_F(TargetFormatsTest, ACoverThatCannotBeCarriedIsLeftOutSayingWhy)
