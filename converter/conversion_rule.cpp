@@ -7,6 +7,7 @@
 #include "converter/name_case.h"
 #include "converter/system_colors.h"
 #include "engine/encoder_check.h"
+#include "engine/target_presets.h"
 #include "engine/text_format.h"
 #include "medialib/media_functions.h"
 #include "medialib/media_owners.h"
@@ -251,29 +252,14 @@ TOptionUse ConversionOptionUse(TTargetFormat format, const TConversionSettings& 
     // Where the rest may land: the encoders of the output, then its muxer.
     std::vector<std::string> encoders;
     std::string muxer;
-    switch (settings.Target) {
-        case TVideoTarget::None:
-            encoders = {format != TTargetFormat::Wav ? FormatInfo(format).Encoder
-                        : settings.Bits == 24        ? "pcm_s24le"
-                                                     : "pcm_s16le"};
-            break;
-        case TVideoTarget::Vcd:
-            encoders = {"mpeg1video", "mp2"};
-            muxer = "vcd";
-            break;
-        case TVideoTarget::Svcd:
-            encoders = {"mpeg2video", "mp2"};
-            muxer = "svcd";
-            break;
-        case TVideoTarget::Dvd:
-            encoders = {"mpeg2video", "ac3"};
-            muxer = "dvd";
-            break;
-        case TVideoTarget::Dv:
-        case TVideoTarget::Dv50:
-            encoders = {"dvvideo", "pcm_s16le"};
-            muxer = "dv";
-            break;
+    if (settings.Target == TVideoTarget::None) {
+        encoders = {format != TTargetFormat::Wav ? FormatInfo(format).Encoder
+                    : settings.Bits == 24        ? "pcm_s24le"
+                                                 : "pcm_s16le"};
+    } else if (const std::optional<TTargetParts> parts =
+                   TargetParts(TargetPresetName(static_cast<int32_t>(settings.Target)))) {
+        encoders = {parts->VideoEncoder, parts->AudioEncoder};
+        muxer = parts->Muxer;
     }
     for (const std::string& encoderName : encoders) {
         const AVCodec* codec = avcodec.avcodec_find_encoder_by_name(encoderName.c_str());

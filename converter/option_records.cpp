@@ -40,6 +40,12 @@ void ApplyInputOptions(TFFmpegHlpr& job, const TInputOptions& options)
     job.SetInputFormat(options.FormatName);
 }
 
+const char* TargetPresetName(int32_t target)
+{
+    static const char* const kTargets[] = {"vcd", "svcd", "dvd", "dv", "dv50"};
+    return target >= 1 && target <= 5 ? kTargets[target - 1] : nullptr;
+}
+
 void ApplyOutputOptions(TFFmpegHlpr& job, const TOutputOptions& options,
                         const TSystemColorTable& colors)
 {
@@ -114,9 +120,8 @@ void ApplyOutputOptions(TFFmpegHlpr& job, const TOutputOptions& options,
         job.AddTagCopyMap(job.OutputFileCount, 0);
 
     // Last, so that the preset overrides the fields and the option text.
-    static const char* const kTargets[] = {nullptr, "vcd", "svcd", "dvd", "dv", "dv50"};
-    if (options.Target >= 1 && options.Target <= 5)
-        job.SetTarget(kTargets[options.Target], NormText(options.TargetNorm),
+    if (const char* target = TargetPresetName(options.Target))
+        job.SetTarget(target, NormText(options.TargetNorm),
                       options.FallbackNorm == 1 ? "pal" : "ntsc");
 }
 

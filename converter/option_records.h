@@ -101,6 +101,9 @@ void SetTagText(char (&tag)[N], const std::string& text)
 // a format the media library does not know.
 void ApplyInputOptions(TFFmpegHlpr& job, const TInputOptions& options);
 
+// The preset of the record's Target numbering (1 "vcd" ... 5 "dv50"); null for none.
+const char* TargetPresetName(int32_t target);
+
 // The output record: ExtraOptions, then the fields in their fixed order, then the target
 // preset, so explicit fields override the option text and the preset overrides both. The
 // first setting that rejects its value raises FFMpegException and ends the translation; the

@@ -1,6 +1,8 @@
 // Disc and camcorder presets: one call sets codecs, picture size, rates, rate control and
 // muxer values for a television norm.
 
+#include "engine/target_presets.h"
+
 #include <cmath>
 #include <optional>
 
@@ -41,6 +43,21 @@ const char* FrameRateText(Norm norm)
 
 }  // namespace
 
+std::optional<TTargetParts> TargetParts(const std::string& target)
+{
+    // DV's are the dv muxer's own codecs.
+    static const std::pair<const char*, TTargetParts> kParts[] = {
+        {"vcd", {"mpeg1video", "mp2", "vcd"}},
+        {"svcd", {"mpeg2video", "mp2", "svcd"}},
+        {"dvd", {"mpeg2video", "ac3", "dvd"}},
+        {"dv", {"dvvideo", "pcm_s16le", "dv"}},
+        {"dv50", {"dvvideo", "pcm_s16le", "dv"}}};
+    for (const auto& [name, parts] : kParts)
+        if (target == name)
+            return parts;
+    return std::nullopt;
+}
+
 void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& normText,
                                   const std::string& defaultNorm)
 {
@@ -73,11 +90,14 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
     }
     const bool pal = norm == Norm::Pal;
     const char* gop = pal ? "15" : "18";
+    const std::optional<TTargetParts> parts = TargetParts(target);
+    if (!parts)
+        throw FFMpegException("Unknown target type");
+    SetVideoCodec(parts->VideoEncoder);
+    SetAudioCodec(parts->AudioEncoder);
+    SetOutputFormat(parts->Muxer);
 
     if (target == "vcd") {
-        SetVideoCodec("mpeg1video");
-        SetAudioCodec("mp2");
-        SetOutputFormat("vcd");
         SetFrameSize(pal ? "352x288" : "352x240");
         SetFrameRate(FrameRateText(norm));
         SetOption("gop", gop);
@@ -94,9 +114,6 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         if (FrameAspectRatio == 0)
             SetAspectRatio("4:3");
     } else if (target == "svcd") {
-        SetVideoCodec("mpeg2video");
-        SetAudioCodec("mp2");
-        SetOutputFormat("svcd");
         SetFrameSize(pal ? "480x576" : "480x480");
         SetFrameRate(FrameRateText(norm));
         SetOption("gop", gop);
@@ -113,9 +130,6 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
         if (FrameAspectRatio == 0)
             SetAspectRatio("4:3");
     } else if (target == "dvd") {
-        SetVideoCodec("mpeg2video");
-        SetAudioCodec("ac3");
-        SetOutputFormat("dvd");
         SetFrameSize(pal ? "720x576" : "720x480");
         SetFrameRate(FrameRateText(norm));
         SetOption("gop", gop);
@@ -131,15 +145,12 @@ void TCustomFFmpegHlpr::SetTarget(const std::string& target, const std::string& 
             SetAudioChannels(2);
         if (FrameAspectRatio == 0)
             SetAspectRatio("16:9");
-    } else if (target == "dv" || target == "dv50") {
-        SetOutputFormat("dv");
+    } else {
         SetFrameSize(pal ? "720x576" : "720x480");
         SetPixelFormat(target == "dv50" ? "yuv422p" : (pal ? "yuv420p" : "yuv411p"));
         SetFrameRate(FrameRateText(norm));
         SetAudioSampleRate(48000);
         SetAudioChannels(2);
-    } else {
-        throw FFMpegException("Unknown target type");
     }
 }
 
