@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QTimer>
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/platform_services.h"
 #include "app/settings_dialog.h"
 #include "app/translations.h"
 #include "converter/app_folders.h"
+#include "converter/target_formats.h"
 
 int main(int argc, char* argv[])
 {
@@ -28,7 +31,12 @@ int main(int argc, char* argv[])
 
     // The desktop's "Open With" hands over files (and folders) as arguments.
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Converts audio files to WMA or WAV."));
+    std::vector<std::string> formats;
+    for (const kelvaro::TFormatInfo& format : kelvaro::TargetFormats())
+        formats.emplace_back(format.Label);
+    parser.setApplicationDescription(
+        QStringLiteral("Converts audio files to %1.")
+            .arg(QString::fromStdString(kelvaro::ListText(formats, "or"))));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"),

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -55,6 +56,10 @@ constexpr char kOpenDialogFilter[] =
     "*.tta;*.ac3;*.dts|All Files(*.*)|*.*";
 
 constexpr char kWindowSection[] = "Window";
+
+// The control's ceiling where a format names none (WMA): no lossy stream needs more than
+// 16-bit stereo PCM at 48 kHz takes itself.
+constexpr double kMaxBitRate = 1536000;
 
 // How long Add may go without letting the window's pending events run.
 constexpr std::chrono::milliseconds kAddEventInterval{20};
@@ -101,7 +106,51 @@ TSystemColorTable PaletteColors(const QPalette& palette)
     return table;
 }
 
+std::string QualityKey(const TFormatInfo& format)
+{
+    return std::string("Quality.") + format.Name;
+}
+
+// What Convert asks of the conversion for `value` of `format`'s quality setting.
+TConversionSettings QualitySettings(const TFormatInfo& format, double value)
+{
+    TConversionSettings settings;
+    // The default is left to the rule: WMA's then still converts a file whose rate is too low
+    // for 128 kbit/s, as it always has, where a bit rate asked for would refuse it.
+    if (value == QualitySettingRange(format).Default)
+        return settings;
+    switch (format.Quality) {
+        case TQualityKind::BitRate:
+            settings.BitRate = static_cast<int32_t>(value);
+            break;
+        case TQualityKind::Vbr:
+            settings.Quality = value;
+            break;
+        case TQualityKind::Compression:
+            settings.Compression = static_cast<int32_t>(value);
+            break;
+        case TQualityKind::None:
+            break;
+    }
+    return settings;
+}
+
 }  // namespace
+
+TFormatRange QualitySettingRange(const TFormatInfo& format)
+{
+    switch (format.Quality) {
+        case TQualityKind::BitRate:
+            return {format.BitRateRange.Low, std::min(format.BitRateRange.High, kMaxBitRate),
+                    format.BitRateRange.Default};
+        case TQualityKind::Vbr:
+        case TQualityKind::Compression:
+            return format.QualityRange;
+        case TQualityKind::None:
+            break;
+    }
+    return {};
+}
 
 QString OpenDialogFilter()
 {
@@ -136,6 +185,8 @@ QString ExpandHome(const QString& path)
 TForm1::TForm1(TPlatformServices& services, TAppFolders folders, QWidget* parent)
     : QWidget(parent), services_(services), folders_(std::move(folders))
 {
+    for (const TFormatInfo& format : TargetFormats())
+        formatQuality_.push_back(QualitySettingRange(format).Default);
     CreateControls();
     CreateShortcuts();
     FormCreate();
@@ -185,7 +236,8 @@ void TForm1::CreateControls()
                            tr("Remove the selected files from the list (Delete)"), 75);
     spSkinButton3 = button("spSkinButton3", tr("C&lean"), tr("Empty the list"), 75);
     spSkinButton4 = button("spSkinButton4", tr("&Settings"),
-                           tr("Choose the output folder and how many files convert at once"),
+                           tr("Choose the output folder, the quality and how many files "
+                              "convert at once"),
                            75);
     AddFolderButton = button("AddFolderButton", tr("Add &Folder"),
                              tr("Add the audio files of a folder and its subfolders"), 75);
@@ -337,6 +389,10 @@ void TForm1::FormCreate()
 
     ComboBox1->addItem(tr("  WMA  (*.wma)"));
     ComboBox1->addItem(tr("  WAV  (*.wav)"));
+    for (const TFormatInfo& format : TargetFormats().subspan(2))
+        ComboBox1->addItem(
+            QStringLiteral("  %1  (*%2)")
+                .arg(QString::fromLatin1(format.Label), QString::fromLatin1(format.Extension)));
     ComboBox1->setCurrentIndex(0);
     SizeAtLeast(ComboBox1, 193, 21);
 
@@ -373,12 +429,38 @@ void TForm1::SetFilesAtOnce(int files)
     filesAtOnce_ = std::clamp(files, 1, std::max(1, QThread::idealThreadCount()));
 }
 
+TTargetFormat TForm1::Format() const
+{
+    return static_cast<TTargetFormat>(std::max(0, ComboBox1->currentIndex()));
+}
+
+double TForm1::FormatQuality(TTargetFormat format) const
+{
+    return formatQuality_[static_cast<size_t>(format)];
+}
+
+void TForm1::SetFormatQuality(TTargetFormat format, double value)
+{
+    const TFormatRange range = QualitySettingRange(FormatInfo(format));
+    if (std::isfinite(value))
+        formatQuality_[static_cast<size_t>(format)] = std::clamp(value, range.Low, range.High);
+}
+
 void TForm1::ReadWindowSettings()
 {
     const TIniFile ini(folders_.WindowIniFile());
-    const std::string format = ini.ReadString(kWindowSection, "Format", "0");
-    if (format == "1")
-        ComboBox1->setCurrentIndex(1);
+    bool formatOk = false;
+    const int format =
+        QString::fromStdString(ini.ReadString(kWindowSection, "Format", "0")).toInt(&formatOk);
+    // A format this version does not know starts the window at the first.
+    ComboBox1->setCurrentIndex(formatOk && format >= 0 && format < ComboBox1->count() ? format : 0);
+    for (const TFormatInfo& info : TargetFormats()) {
+        bool ok = false;
+        const std::string text = ini.ReadString(kWindowSection, QualityKey(info), "");
+        const double value = QString::fromStdString(text).toDouble(&ok);
+        if (ok)
+            SetFormatQuality(info.Format, value);
+    }
     LastOpenFolder_ = FromNative(ini.ReadString(kWindowSection, "LastOpenFolder", ""));
     SetFilesAtOnce(QString::fromStdString(ini.ReadString(kWindowSection, "FilesAtOnce", "1")).toInt());
     keepPartialOutputs_ = ini.ReadString(kWindowSection, "KeepPartial", "0") == "1";
@@ -416,6 +498,10 @@ void TForm1::WriteWindowSettings() const
     ini.WriteString(kWindowSection, "LastOpenFolder", Native(LastOpenFolder_));
     ini.WriteString(kWindowSection, "FilesAtOnce", std::to_string(filesAtOnce_));
     ini.WriteString(kWindowSection, "KeepPartial", keepPartialOutputs_ ? "1" : "0");
+    for (const TFormatInfo& info : TargetFormats())
+        if (info.Quality != TQualityKind::None)
+            ini.WriteString(kWindowSection, QualityKey(info),
+                            QString::number(FormatQuality(info.Format), 'g', 10).toStdString());
     ini.WriteString(kWindowSection, "Left", std::to_string(pos().x()));
     ini.WriteString(kWindowSection, "Top", std::to_string(pos().y()));
     ini.WriteString(kWindowSection, "Width", std::to_string(width()));
@@ -601,7 +687,8 @@ void TForm1::spSkinButton9Click()
     SetStatus(QStringLiteral("    ") + tr("Please Wait......"));
     runClock_.start();
     feed_ = std::make_unique<TFeed>();
-    feed_->format = ComboBox1->currentIndex() == 0 ? TTargetFormat::Wma : TTargetFormat::Wav;
+    feed_->format = Format();
+    feed_->settings = QualitySettings(FormatInfo(feed_->format), FormatQuality(feed_->format));
     feed_->folder = FolderWithSeparator(Native(OutputFolder_));
     SetOutputFolder(FromNative(feed_->folder));
     for (int row = 0; row < LvFiles->topLevelItemCount(); ++row)
@@ -660,8 +747,8 @@ void TForm1::FeedRow(int row)
             RefuseRow(row, QString::fromStdString(conflict), refusedCount_);
             return;
         }
-        const int32_t index =
-            LumoAVC_.AddJob(input, ConversionSetUp(input, feed_->format, output));
+        const int32_t index = LumoAVC_.AddJob(
+            input, ConversionSetUp(input, feed_->format, output, {}, feed_->settings));
         if (index < 0) {
             RefuseRow(row, QString::fromStdString(LumoAVC_.LastError()), rejectedCount_);
             return;

@@ -23,6 +23,7 @@
 #include "converter/av_converter.h"
 #include "converter/conversion_rule.h"
 #include "converter/failure_reason.h"
+#include "converter/target_formats.h"
 
 class QComboBox;
 class QProgressBar;
@@ -63,6 +64,13 @@ public:
     // off by default: it is removed, and an earlier file of the output's name stays.
     bool KeepPartialOutputs() const { return keepPartialOutputs_; }
     void SetKeepPartialOutputs(bool keep) { keepPartialOutputs_ = keep; }
+    // The format chosen in the box, whose entries are in the order of TargetFormats().
+    TTargetFormat Format() const;
+    // The quality `format` is written at, kept for each format: bit/s, the quality number
+    // or the compression level, as its kind takes (0 for a format that takes none). The
+    // format's default until set; a value is held within QualitySettingRange.
+    double FormatQuality(TTargetFormat format) const;
+    void SetFormatQuality(TTargetFormat format, double value);
 
     // Appends one row per file, as Add does with the files of its dialog; a folder adds the
     // audio files beneath it, and the status line says how many others it passed over.
@@ -176,6 +184,7 @@ private:
     QString openDialogFirstFilter_;
     int filesAtOnce_ = 1;
     bool keepPartialOutputs_ = false;
+    std::vector<double> formatQuality_;  // by format
 
     // --- User-interface thread only.
     // Add lets the event loop run between files; a second Add, Convert, Remove or Clean must
@@ -200,6 +209,7 @@ private:
     struct TFeed {
         std::vector<std::string> inputs;  // the rows' files, as Convert found them
         TTargetFormat format = TTargetFormat::Wma;
+        TConversionSettings settings;
         std::string folder;
         TOutputClaims claims;
         size_t inputsClaimed = 0;  // rows whose input the claims know
@@ -231,6 +241,9 @@ QString OpenDialogFilter();
 // The extensions ("wav", "mp3", ...) of the audio files a dropped folder adds: the list the
 // command line walks folders with.
 QStringList AudioFileExtensions();
+// The least, most and default value of the quality setting `format` takes, in the unit that
+// FormatQuality keeps; all 0 for a format that takes none.
+TFormatRange QualitySettingRange(const TFormatInfo& format);
 // `path` with a leading "~" turned into the home folder, as a shell would.
 QString ExpandHome(const QString& path);
 

@@ -1,8 +1,9 @@
 #include "app/settings_dialog.h"
 
 #include <QCheckBox>
-#include <QGuiApplication>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,15 @@
 #include "converter/app_folders.h"
 
 namespace kelvaro::app {
+namespace {
+
+// Bit rates are chosen in kbit/s and kept in bit/s.
+double KeptPerShown(const TFormatInfo& format)
+{
+    return format.Quality == TQualityKind::BitRate ? 1000 : 1;
+}
+
+}  // namespace
 
 TFset::TFset(TForm1& form, TPlatformServices& services)
     : QDialog(&form), form_(form), services_(services)
@@ -97,12 +107,32 @@ TFset::TFset(TForm1& form, TPlatformServices& services)
     KeepPartialBox = new QCheckBox(tr("&Keep partial outputs"), conversion);
     KeepPartialBox->setObjectName(QStringLiteral("KeepPartialBox"));
     KeepPartialBox->setToolTip(
-        tr("Kept as name.partial.wma beside any earlier file, which stays as it was"));
+        tr("Kept as name.partial.ext beside any earlier file, which stays as it was"));
+    QualityBox = new QDoubleSpinBox(conversion);
+    QualityBox->setObjectName(QStringLiteral("QualityBox"));
+    QualityLabel = new QLabel(conversion);
+    QualityLabel->setObjectName(QStringLiteral("QualityLabel"));
+    QualityLabel->setBuddy(QualityBox);
+    QualityHint = new QLabel(conversion);
+    QualityHint->setObjectName(QStringLiteral("QualityHint"));
+    QualityHint->setWordWrap(true);
+    auto* qualityRow = new QHBoxLayout;
+    qualityRow->addWidget(QualityLabel);
+    qualityRow->addWidget(QualityBox);
+    qualityRow->addStretch(1);
+    // The hint reads as the box's caption, and so the page keeps its size at the usual font.
+    auto* quality = new QVBoxLayout;
+    quality->setSpacing(0);
+    quality->addLayout(qualityRow);
+    quality->addWidget(QualityHint);
     auto* conversionLayout = new QVBoxLayout(conversion);
     conversionLayout->setContentsMargins(16, 24, 16, 16);
+    conversionLayout->addLayout(quality);
     conversionLayout->addLayout(filesRow);
     conversionLayout->addWidget(KeepPartialBox);
     conversionLayout->addStretch(1);
+    // Filled now, so that its texts count in the dialog's size.
+    ShowQuality(form_.Format());
 
     spSkinButton1 = button(this, "spSkinButton1", tr("OK"), tr("Use this folder now"), 75, 25);
     spSkinButton2 = button(this, "spSkinButton2", tr("Cancel"), tr("Change nothing"), 75, 25);
@@ -144,10 +174,51 @@ void TFset::FormCreate()
     spSkinEdit1->setText(StartFolder_);
 }
 
+void TFset::ShowQuality(TTargetFormat format)
+{
+    qualityFormat_ = format;
+    const TFormatInfo& info = FormatInfo(format);
+    const QString name = QString::fromLatin1(info.Label);
+    const TFormatRange range = QualitySettingRange(info);
+    const double scale = KeptPerShown(info);
+    // Before the range and the value, which it rounds.
+    QualityBox->setDecimals(info.Quality == TQualityKind::Vbr ? 1 : 0);
+    QualityBox->setRange(range.Low / scale, range.High / scale);
+    QualityBox->setValue(form_.FormatQuality(format) / scale);
+    QualityBox->setSuffix(info.Quality == TQualityKind::BitRate ? tr(" kbit/s") : QString());
+    QualityBox->setSpecialValueText(info.Quality == TQualityKind::None ? tr("-") : QString());
+    QualityBox->setEnabled(info.Quality != TQualityKind::None);
+    QualityBox->setToolTip(QString());
+    const QString low = QString::number(range.Low);
+    const QString high = QString::number(range.High);
+    switch (info.Quality) {
+        case TQualityKind::BitRate:
+            QualityLabel->setText(tr("Bit &rate of %1:").arg(name));
+            QualityHint->setText(tr("Higher sounds better, in larger files"));
+            break;
+        case TQualityKind::Vbr:
+            QualityLabel->setText(tr("&Quality of %1:").arg(name));
+            QualityHint->setText(
+                tr("%1 is best, %2 makes the smallest files")
+                    .arg(info.QualityLowIsBest ? low : high, info.QualityLowIsBest ? high : low));
+            break;
+        case TQualityKind::Compression:
+            QualityLabel->setText(tr("&Compression of %1:").arg(name));
+            QualityHint->setText(tr("%1 makes the smallest files, %2 is fastest").arg(high, low));
+            QualityBox->setToolTip(tr("The sound is the same at every level"));
+            break;
+        case TQualityKind::None:
+            QualityLabel->setText(tr("Quality of %1:").arg(name));
+            QualityHint->setText(tr("%1 keeps every sample: nothing to choose").arg(name));
+            break;
+    }
+}
+
 void TFset::showEvent(QShowEvent* event)
 {
     FilesAtOnceBox->setValue(form_.FilesAtOnce());
     KeepPartialBox->setChecked(form_.KeepPartialOutputs());
+    ShowQuality(form_.Format());
     SavedLabel->clear();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -160,6 +231,9 @@ void TFset::spSkinButton1Click()
     form_.SetOutputFolder(ExpandHome(spSkinEdit1->text()));
     form_.SetFilesAtOnce(FilesAtOnceBox->value());
     form_.SetKeepPartialOutputs(KeepPartialBox->isChecked());
+    if (QualityBox->isEnabled())
+        form_.SetFormatQuality(qualityFormat_,
+                               QualityBox->value() * KeptPerShown(FormatInfo(qualityFormat_)));
     accept();
 }
 

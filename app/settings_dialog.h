@@ -1,6 +1,7 @@
 #pragma once
 // The settings dialog (uset): the output folder for this session (OK) and the stored default
-// (Save as default), and how many files convert at once. Created once after the main window
+// (Save as default), how many files convert at once, and the quality of the format chosen in
+// the window, which keeps one for each format. Created once after the main window
 // and only ever hidden, so text left in it when it was closed is there again the next time.
 //
 // User-interface thread only.
@@ -8,7 +9,10 @@
 #include <QDialog>
 #include <QString>
 
+#include "converter/target_formats.h"
+
 class QCheckBox;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -35,6 +39,8 @@ protected:
 
 private:
     void FormCreate();
+    // Fits the quality control to `format` and shows the window's value for it.
+    void ShowQuality(TTargetFormat format);
     void spSkinButton1Click();  // OK
     void spSkinButton2Click();  // Cancel
     void spSkinButton3Click();  // Browse
@@ -53,6 +59,11 @@ private:
     QLabel* SavedLabel = nullptr;
     QSpinBox* FilesAtOnceBox = nullptr;
     QCheckBox* KeepPartialBox = nullptr;
+    QLabel* QualityLabel = nullptr;
+    QDoubleSpinBox* QualityBox = nullptr;
+    QLabel* QualityHint = nullptr;
+    // The format QualityBox shows, the window's choice when the dialog was shown.
+    TTargetFormat qualityFormat_ = TTargetFormat::Wma;
 };
 
 }  // namespace kelvaro::app

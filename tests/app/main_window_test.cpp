@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDoubleSpinBox>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -115,9 +116,11 @@ TEST_F(MainWindowTest, StartsIdleWithItsControlsInPlace)
     QComboBox* combo = window.Combo();
     EXPECT_EQ(combo->geometry().topLeft(), QPoint(24, 352));
     EXPECT_EQ(combo->width(), 193);
-    ASSERT_EQ(combo->count(), 2);
+    ASSERT_EQ(combo->count(), 8);
     EXPECT_EQ(combo->itemText(0), "  WMA  (*.wma)");
     EXPECT_EQ(combo->itemText(1), "  WAV  (*.wav)");
+    EXPECT_EQ(combo->itemText(5), "  Ogg Vorbis  (*.ogg)");
+    EXPECT_EQ(combo->itemText(7), "  ALAC  (*.m4a)");
     EXPECT_EQ(combo->currentIndex(), 0);
 
     EXPECT_EQ(window.Tips()->geometry(), QRect(0, 392, 610, 21));
@@ -670,6 +673,54 @@ TEST_F(MainWindowTest, RemembersTheFormatAndTheLastFolderAcrossStarts)
     EXPECT_EQ(window.form->LastOpenFolder(), Q(root.Path() + "/"));
     // The window's own settings stay out of Path.ini.
     EXPECT_EQ(ReadStoredPath(folders.PathIniFile(), "Output"), kNoCode);
+}
+
+TEST_F(MainWindowTest, ConvertsAtTheQualityChosenForTheFormatAndRemembersBoth)
+{
+    const std::string tone = MakeTone(root, "tone.wav", 1.0);
+    const struct {
+        TTargetFormat format;
+        double shown;  // in Settings
+        const char* output;
+        const char* codec;
+        bool larger;  // than at the format's default
+        const char* key;
+        const char* stored;
+    } cases[] = {
+        {TTargetFormat::Mp3, 0, "tone.mp3", "mp3", true, "Quality.mp3", "0"},
+        {TTargetFormat::Flac, 8, "tone.flac", "flac", false, "Quality.flac", "8"},
+        {TTargetFormat::Aac, 256, "tone.m4a", "aac", true, "Quality.aac", "256000"},
+    };
+    const auto quality = [](const Window& window) {
+        window.settings->show();
+        return window.settings->findChild<QDoubleSpinBox*>("QualityBox");
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string output = folders.DefaultFolder + c.output;
+        {
+            Window window(services, folders);
+            window.Combo()->setCurrentIndex(static_cast<int>(c.format));
+            window.Add(services, {Q(tone)});
+            ConvertAndWait(window);
+            const auto defaultSize = std::filesystem::file_size(output);
+            quality(window)->setValue(c.shown);
+            window.settings->findChild<QPushButton*>("spSkinButton1")->click();
+            ConvertAndWait(window);
+            EXPECT_EQ(std::filesystem::file_size(output) > defaultSize, c.larger);
+            window.form->close();
+        }
+        const fixtures::MediaInfo info = fixtures::Probe(output);
+        ASSERT_EQ(info.streams.size(), 1u);
+        EXPECT_EQ(info.streams[0].codec, c.codec);
+        EXPECT_EQ(TIniFile(folders.WindowIniFile()).ReadString("Window", c.key, ""), c.stored);
+        Window window(services, folders);
+        EXPECT_EQ(window.Combo()->currentIndex(), static_cast<int>(c.format));
+        EXPECT_EQ(quality(window)->value(), c.shown);
+    }
+    // A format a later version added starts at the first.
+    std::ofstream(folders.WindowIniFile()) << "[Window]\nFormat=8\n";
+    EXPECT_EQ(Window(services, folders).Combo()->currentIndex(), 0);
 }
 
 TEST_F(MainWindowTest, APlaceOffEveryScreenIsNotRestored)
