@@ -137,7 +137,7 @@ int32_t TCustomAVConverter::AddInputFile(const std::string& fileName, const TInp
         job->Reset();
         job->SetLogLevel(static_cast<int>(LogLevel()) - 1);
         job->UseLibraryRealVideoDecoders = RealVideo34Codec() == rvFFmpeg;
-        TCustomFFmpegHlpr::SelectRealVideoDecoder(job->UseLibraryRealVideoDecoders);
+        job->SetRealVideoDecoder(job->UseLibraryRealVideoDecoders);
         if (!openInput(*job)) {
             lastError_ = job->LastError;
             return -1;
@@ -446,12 +446,16 @@ void TCustomAVConverter::Clear()
 
 void TCustomAVConverter::DispatchLog(uint32_t threadId, int level, const std::string& line)
 {
-    const int32_t index = jobs_.IndexOfThreadID(threadId);
+    int jobLevel = level;
+    const int32_t index = jobs_.IndexOfThreadID(threadId, &jobLevel);
     // A demuxer tells why it refuses a file only in its log.
     if (index >= 0 && level <= 0) {
         std::lock_guard events(EventLock);
         libraryErrors_[index] = line;
     }
+    // The library passes what the most talkative job asks for; this job asked for less.
+    if (index >= 0 && level > jobLevel)
+        return;
     DoLog(index, level, line);
 }
 

@@ -111,7 +111,7 @@ void TFFmpegHlpr::AddSetUpStep(TJobSetUp step, int32_t inputs, int32_t outputs)
 
 bool TFFmpegHlpr::RunSetUpSteps()
 {
-    SelectRealVideoDecoder(UseLibraryRealVideoDecoders);
+    SetRealVideoDecoder(UseLibraryRealVideoDecoders);
     // A job set up by AddInputFile described its input then; once is enough.
     DescribeOpenedInputs = MadeAtStart;
     bool opened = true;

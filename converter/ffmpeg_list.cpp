@@ -104,13 +104,16 @@ TFFmpegHlpr* TFFmpegList::FindByThreadID(uint32_t threadId) const
     return nullptr;
 }
 
-int32_t TFFmpegList::IndexOfThreadID(uint32_t threadId) const
+int32_t TFFmpegList::IndexOfThreadID(uint32_t threadId, int* logLevel) const
 {
     // Read under the lock: once it is released, Clear may take the job away.
     std::lock_guard lock(mutex_);
     for (const TEntry& entry : items_)
-        if (entry.Job && entry.Job->ThreadID == threadId)
+        if (entry.Job && entry.Job->ThreadID == threadId) {
+            if (logLevel)
+                *logLevel = entry.Job->JobLogLevel;
             return entry.Job->Index;
+        }
     return -1;
 }
 

@@ -57,8 +57,9 @@ public:
     // keep the job alive otherwise (its own thread, or the main thread); others use
     // IndexOfThreadID.
     TFFmpegHlpr* FindByThreadID(uint32_t threadId) const;
-    // The Index of that job, or -1; safe on any thread.
-    int32_t IndexOfThreadID(uint32_t threadId) const;
+    // The Index of that job, or -1; safe on any thread. `logLevel`, when given, gets the
+    // job's own log level.
+    int32_t IndexOfThreadID(uint32_t threadId, int* logLevel = nullptr) const;
     // Calls `visit` for every job that exists, in index order, holding the list's lock:
     // `visit` must not wait for anything nor call back into the list.
     void ForEach(const std::function<void(TFFmpegHlpr&)>& visit) const;

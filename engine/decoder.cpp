@@ -51,12 +51,13 @@ TDecoderChoice ChooseDecoder(AVCodecID id, bool useLibraryRealVideoDecoders, boo
 }
 
 std::unique_ptr<TDecoder> OpenDecoder(CodecContextPtr& context, AVDictionary** options,
-                                      std::mutex& codecLock, int fileIndex, int streamIndex)
+                                      std::mutex& codecLock, int fileIndex, int streamIndex,
+                                      std::optional<TDecoderChoice> chosen)
 {
     AVCodecContext& decoder = *context;
-    const TDecoderChoice choice =
+    const TDecoderChoice choice = chosen.value_or(
         ChooseDecoder(decoder.codec_id, TCustomFFmpegHlpr::UseLibraryRealVideoDecoders(),
-                      RealVideoLibrary().IsBound());
+                      RealVideoLibrary().IsBound()));
     const AVCodec* codec = choice == TDecoderChoice::Library
                                ? avcodec.avcodec_find_decoder(decoder.codec_id)
                                : nullptr;

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "medialib/media_owners.h"
 
@@ -66,11 +67,13 @@ enum class TDecoderChoice { Library, RealVideoBridge, None };
 TDecoderChoice ChooseDecoder(AVCodecID id, bool useLibraryRealVideoDecoders, bool bridgeBound);
 
 // Makes and opens the decoder of input stream #fileIndex.streamIndex over its decoder context
-// (owned by the input), as the process-wide RealVideo choice and the bound libraries say,
-// taking `codecLock` around the open. Throws FFMpegException "Unsupported codec (id=%d) for
+// (owned by the input), as `choice` says (a job decides it when the input opens; without one,
+// as the process-wide RealVideo choice and the bound libraries say), taking `codecLock`
+// around the open. Throws FFMpegException "Unsupported codec (id=%d) for
 // input stream #%d.%d" when nothing can decode the stream, and "Error while opening codec for
 // input stream #%d.%d: %s" when the open fails.
 std::unique_ptr<TDecoder> OpenDecoder(CodecContextPtr& context, AVDictionary** options,
-                                      std::mutex& codecLock, int fileIndex, int streamIndex);
+                                      std::mutex& codecLock, int fileIndex, int streamIndex,
+                                      std::optional<TDecoderChoice> choice = std::nullopt);
 
 }  // namespace kelvaro

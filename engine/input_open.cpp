@@ -230,6 +230,9 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
         if (!decoder || avcodec.avcodec_parameters_to_context(decoder.get(), parameters) < 0)
             return FailInputOpen(MediaErrorText(fileName, AVERROR(ENOMEM)));
         decoder->pkt_timebase = stream->time_base;
+        // Decided here, for the probe below and the decoder the transcode opens.
+        const TDecoderChoice choice =
+            ChooseDecoder(parameters->codec_id, RealVideoFromLibrary, RealVideoLibrary().IsBound());
         decoder->thread_count = ThreadCount;
         Dictionary decoderOptions;
 
@@ -249,9 +252,7 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
                 // The RealVideo bridge gives planar 4:2:0 only. The probe learns a format
                 // from the library's own decoders, which a library may lack; the outputs are
                 // set up from this long before the bridge opens.
-                const bool bridged =
-                    ChooseDecoder(parameters->codec_id, UseLibraryRealVideoDecoders(),
-                                  RealVideoLibrary().IsBound()) == TDecoderChoice::RealVideoBridge;
+                const bool bridged = choice == TDecoderChoice::RealVideoBridge;
                 if (bridged ||
                     (parameters->format == AV_PIX_FMT_NONE && extension.rfind(".rmvb", 0) == 0)) {
                     parameters->format = AV_PIX_FMT_YUV420P;
@@ -282,6 +283,7 @@ bool TCustomFFmpegHlpr::OpenInputFile(const std::string& fileName)
                 break;
         }
         file.Decoders.push_back(std::move(decoder));
+        file.DecoderChoices.push_back(choice);
         file.DecoderOptions.push_back(std::move(decoderOptions));
     }
 

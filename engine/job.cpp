@@ -23,6 +23,7 @@ TCustomFFmpegHlpr::~TCustomFFmpegHlpr()
 {
     StopAndWait();
     Cleanup();
+    ForgetJobLogLevel(this);
 }
 
 void TCustomFFmpegHlpr::StopAndWait()
@@ -37,13 +38,23 @@ void TCustomFFmpegHlpr::StopAndWait()
 
 void TCustomFFmpegHlpr::ReleaseWorker()
 {
-    worker_.reset();  // joins
+    // A job restarted from its own end handler releases the worker it runs on: that thread
+    // is at its very end, and is joined by the next release made on another thread.
+    if (worker_ && worker_->IsCurrentThread()) {
+        retiredWorker_.reset();  // an older worker, never this one
+        retiredWorker_ = std::move(worker_);
+    } else {
+        worker_.reset();  // joins
+        if (retiredWorker_ && !retiredWorker_->IsCurrentThread())
+            retiredWorker_.reset();
+    }
     WorkerThread = nullptr;
 }
 
 void TCustomFFmpegHlpr::LoadDefaults()
 {
     static_cast<TJobState&>(*this) = TJobState{};
+    RealVideoFromLibrary = UseLibraryRealVideoDecoders();
     WorkerThread = nullptr;
 }
 
@@ -133,6 +144,7 @@ void TCustomFFmpegHlpr::Cleanup()
     OpenedDecoders.clear();
     for (int i = 0; i < InputFileCount; ++i) {
         InputFiles[i].Decoders.clear();
+        InputFiles[i].DecoderChoices.clear();
         InputFiles[i].Context.reset();
     }
     InputFileCount = 0;
@@ -318,9 +330,7 @@ void TCustomFFmpegHlpr::WorkerThreadCreated(uint32_t) {}
 void TCustomFFmpegHlpr::SetLogLevel(int level)
 {
     JobLogLevel = level;
-    if (avutil.av_log_set_level)
-        avutil.av_log_set_level(LibraryLevelFromLevel(level));
-    LogThreshold = level;
+    ShareJobLogLevel(this, level);
 }
 
 void TCustomFFmpegHlpr::Log(int level, const std::string& text)

@@ -62,6 +62,8 @@ struct TTagCopyMap {
 struct TInputFile {
     InputContextPtr Context;
     std::vector<CodecContextPtr> Decoders;
+    // Per decoder: who decodes the stream, decided once when the input opened.
+    std::vector<TDecoderChoice> DecoderChoices;
     // Per decoder: options private to the decoder, applied when it is opened.
     std::vector<Dictionary> DecoderOptions;
     // Read this input at its native rate (live sources, streaming tests).
@@ -170,6 +172,7 @@ struct TJobState {
     int32_t AudioSampleRateChosenAt = -1;
     int32_t AudioChannelsChosenAt = -1;
     float AudioQScale = -99999.0f;
+    bool RealVideoFromLibrary = true;  // this job's RealVideo choice
     int32_t AudioSampleBits = 0;  // 0: 16 where the encoder takes it, else its first format
     std::string AudioLanguage;
     int32_t AudioVolume = 256;
@@ -305,9 +308,12 @@ public:
     void SetGenre(const std::string& text);
     void SetYear(int32_t year);
     void SetTrack(int32_t track);
-    // Process-wide: which decoders serve RealVideo 3 and 4 for inputs opened afterwards.
+    // Process-wide: which decoders serve RealVideo 3 and 4 in jobs made or reset afterwards.
     static void SelectRealVideoDecoder(bool useLibraryDecoders);
     static bool UseLibraryRealVideoDecoders();
+    // This job's own choice, for the inputs it opens afterwards; another job's choice does
+    // not change it.
+    void SetRealVideoDecoder(bool useLibraryDecoders) { RealVideoFromLibrary = useLibraryDecoders; }
 
     // --- Options by name, for the media library's codec, format and scaler options. False
     // (never an exception) when no option of that name takes the value.
@@ -523,6 +529,7 @@ private:
     void ReleaseWorker();
 
     std::unique_ptr<TFFmpegThread> worker_;
+    std::unique_ptr<TFFmpegThread> retiredWorker_;  // ended on its own thread; joined later
     // Set while a threaded run is in progress; cleared by Finish.
     std::atomic<TFFmpegThread*> WorkerThread{nullptr};
 };

@@ -38,12 +38,7 @@ TFFmpegThread::~TFFmpegThread()
             cancelled_ = true;
         wake_.notify_all();
     }
-    // A worker that releases its own thread object (a job restarted from its own termination
-    // handler) is at its very end: let it finish on its own.
-    if (IsCurrentThread())
-        thread_.detach();
-    else
-        Join();
+    Join();
 }
 
 void TFFmpegThread::SetPriority(TConvertPriority priority)

@@ -21,6 +21,8 @@ enum TConvertPriority : int32_t { tpIdle, tpLowest, tpLower, tpNormal };
 class TFFmpegThread final {
 public:
     explicit TFFmpegThread(TCustomFFmpegHlpr& job);
+    // Joins the thread: destroyed on any thread but its own (the job keeps a worker that
+    // released itself until another thread releases it).
     ~TFFmpegThread();
     TFFmpegThread(const TFFmpegThread&) = delete;
     TFFmpegThread& operator=(const TFFmpegThread&) = delete;

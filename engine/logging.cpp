@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "medialib/log_levels.h"
 #include "medialib/media_functions.h"
@@ -28,6 +29,51 @@ void TConverterRegistry::Remove(TLogDispatcher* component)
 {
     std::lock_guard lock(mutex_);
     std::erase(components_, component);
+}
+
+namespace {
+
+struct TSharedLogLevels {
+    std::mutex Mutex;
+    std::map<const void*, int> Levels;  // of every job that set one
+};
+
+TSharedLogLevels& SharedLogLevels()
+{
+    static TSharedLogLevels levels;
+    return levels;
+}
+
+// Under the levels' lock.
+void ApplySharedLevel(const std::map<const void*, int>& levels, int fallback)
+{
+    int level = fallback;
+    if (!levels.empty())
+        level = std::max_element(levels.begin(), levels.end(), [](const auto& a, const auto& b) {
+                    return a.second < b.second;
+                })->second;
+    if (avutil.av_log_set_level)
+        avutil.av_log_set_level(LibraryLevelFromLevel(level));
+    LogThreshold = level;
+}
+
+}  // namespace
+
+void ShareJobLogLevel(const void* job, int level)
+{
+    TSharedLogLevels& shared = SharedLogLevels();
+    std::lock_guard lock(shared.Mutex);
+    shared.Levels[job] = level;
+    ApplySharedLevel(shared.Levels, level);
+}
+
+void ForgetJobLogLevel(const void* job)
+{
+    TSharedLogLevels& shared = SharedLogLevels();
+    std::lock_guard lock(shared.Mutex);
+    // The last job gone leaves the level as it was.
+    if (shared.Levels.erase(job) > 0 && !shared.Levels.empty())
+        ApplySharedLevel(shared.Levels, 0);
 }
 
 TConverterRegistry& ConverterRegistry()

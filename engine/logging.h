@@ -21,6 +21,12 @@ enum TLogLevel : int32_t { llQuiet, llError, llInfo, llDebug, llAll };
 // The kernel's id of the calling thread.
 uint32_t CurrentThreadId();
 
+// Jobs share the library's one log level and the one LogThreshold: both follow the most
+// talkative live job, so that each job still gets every line its own level asks for (the
+// component drops what is beyond a job's own level). `job` only identifies the job.
+void ShareJobLogLevel(const void* job, int level);
+void ForgetJobLogLevel(const void* job);
+
 // What the library log callback hands complete lines to: a converter component.
 class TLogDispatcher {
 public:

@@ -136,11 +136,8 @@ bool TCustomFFmpegHlpr::SetOption(const std::string& givenName, const std::strin
         return false;
     }
 
-    if (DefaultCodecContexts[mkVideo] && DefaultCodecContexts[mkVideo]->debug != 0) {
-        avutil.av_log_set_level(AV_LOG_DEBUG);
-        LogThreshold = 2;
-        JobLogLevel = 2;
-    }
+    if (DefaultCodecContexts[mkVideo] && DefaultCodecContexts[mkVideo]->debug != 0)
+        SetLogLevel(2);
     return true;
 }
 

@@ -187,6 +187,7 @@ void TCustomFFmpegHlpr::SetUpTranscode()
             stream->StreamIndex = static_cast<int32_t>(i);
             stream->Stream = context->streams[i];
             stream->DecoderSlot = &InputFiles[file].Decoders[i];
+            stream->DecoderChoice = InputFiles[file].DecoderChoices[i];
             stream->DecoderOptions = &InputFiles[file].DecoderOptions[i];
             stream->RateEmulation = InputFiles[file].RateEmulation;
             if (stream->RateEmulation)
@@ -569,8 +570,9 @@ void TCustomFFmpegHlpr::OpenCodecs()
             continue;
         Dictionary options;
         avutil.av_dict_copy(options.Address(), input.DecoderOptions->Get(), 0);
-        std::unique_ptr<TDecoder> decoder = OpenDecoder(
-            *input.DecoderSlot, options.Address(), *CodecLock, input.FileIndex, input.StreamIndex);
+        std::unique_ptr<TDecoder> decoder =
+            OpenDecoder(*input.DecoderSlot, options.Address(), *CodecLock, input.FileIndex,
+                        input.StreamIndex, input.DecoderChoice);
         input.OpenedDecoder = decoder.get();
         OpenedDecoders.push_back(std::move(decoder));
     }

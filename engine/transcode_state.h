@@ -28,6 +28,7 @@ struct TInputStreamState {
     // The job's decoder context for the stream (owned by the input), and its owner slot,
     // through which the decoder is closed.
     CodecContextPtr* DecoderSlot = nullptr;
+    TDecoderChoice DecoderChoice = TDecoderChoice::Library;
     AVCodecContext* Decoder() const { return DecoderSlot ? DecoderSlot->get() : nullptr; }
     // What the loop decodes through once the decoder is open; the job owns it (OpenedDecoders).
     TDecoder* OpenedDecoder = nullptr;

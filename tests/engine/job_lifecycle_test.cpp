@@ -141,6 +141,23 @@ TEST_F(JobLifecycle, AJobRunsAtMostOnceBetweenResets)
     EXPECT_EQ(job.terminations, 2);
 }
 
+TEST_F(JobLifecycle, AJobRestartedFromItsOwnEndJoinsEveryWorker)
+{
+    ScriptedJob job(codecLock_);
+    job.TerminateHandler = [&](TCustomFFmpegHlpr& self) {
+        if (++job.terminations < 3) {
+            self.Reset();
+            self.InputFileCount = 1;
+            self.OutputFileCount = 1;
+            self.StartTranscode(true, tpNormal);
+        }
+    };
+    job.StartTranscode(true, tpNormal);
+    WaitUntil([&] { return job.terminations == 3; });
+    job.StopAndWait();
+    EXPECT_EQ(job.terminations, 3);
+}
+
 TEST_F(JobLifecycle, StopRequestedBeforeStartPreventsTheRun)
 {
     ScriptedJob job(codecLock_);

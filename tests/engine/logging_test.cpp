@@ -255,6 +255,19 @@ TEST(JobLogLevel, SetsTheJobTheLibraryAndTheSharedThreshold)
     job.SetLogLevel(-1);
     EXPECT_EQ(avutil.av_log_get_level(), AV_LOG_QUIET);
     EXPECT_EQ(LogThreshold.load(), -1);
+
+    // A second job's quieter level does not silence the first: the library follows the most
+    // talkative, until that job is gone.
+    job.SetLogLevel(2);
+    {
+        TCustomFFmpegHlpr quiet(lock);
+        quiet.SetLogLevel(-1);
+        EXPECT_EQ(quiet.JobLogLevel, -1);
+        EXPECT_EQ(avutil.av_log_get_level(), AV_LOG_DEBUG);
+        job.SetLogLevel(0);
+        EXPECT_EQ(LogThreshold.load(), 0);
+    }
+    EXPECT_EQ(LogThreshold.load(), 0);
     job.SetLogLevel(1);
 }
 

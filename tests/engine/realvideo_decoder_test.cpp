@@ -10,6 +10,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/job.h"
 #include "engine/logging.h"
+#include "fixtures/media_writer.h"
 #include "fixtures/temp_dir.h"
 #include "medialib/realvideo_standin.h"
 #include "support/test_support.h"
@@ -300,6 +301,27 @@ TEST_F(RealVideoBridge, OpenChecksTheStreamAndGivesRealVideo3ItsPictureSizes)
     standIn_->initResult = -1;
     CodecContextPtr rv40 = Context();
     EXPECT_EQ(TRealVideoDecoder(*rv40, realvideo).Open(), AVERROR_EXTERNAL);
+}
+
+// Each job decides once, as its input opens, by its own choice: another job's, made later,
+// changes nothing for it.
+TEST_F(RealVideoBridge, EachJobsInputsFollowItsOwnChoice)
+{
+    fixtures::TempDir dir;
+    fixtures::RealVideoSpec spec;
+    spec.frames = {{1, 2, 3}};
+    const std::string input = fixtures::MakeRealVideo(dir.File("clip.rm"), spec);
+    std::mutex codecLock;
+    TCustomFFmpegHlpr bridged(codecLock), library(codecLock);
+    bridged.Reset();
+    library.Reset();
+    bridged.SetLogLevel(-1);
+    bridged.SetRealVideoDecoder(false);
+    ASSERT_TRUE(bridged.OpenInputFile(input)) << bridged.LastError;
+    library.SetRealVideoDecoder(true);
+    ASSERT_TRUE(library.OpenInputFile(input)) << library.LastError;
+    EXPECT_EQ(bridged.InputFiles[0].DecoderChoices, std::vector{TDecoderChoice::RealVideoBridge});
+    EXPECT_EQ(library.InputFiles[0].DecoderChoices, std::vector{TDecoderChoice::Library});
 }
 
 TEST_F(RealVideoBridge, OpenDecoderFollowsTheRealVideoChoice)
