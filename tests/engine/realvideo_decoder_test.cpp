@@ -308,9 +308,9 @@ TEST_F(RealVideoBridge, OpenChecksTheStreamAndGivesRealVideo3ItsPictureSizes)
 TEST_F(RealVideoBridge, EachJobsInputsFollowItsOwnChoice)
 {
     fixtures::TempDir dir;
-    fixtures::RealVideoSpec spec;
-    spec.frames = {{1, 2, 3}};
-    const std::string input = fixtures::MakeRealVideo(dir.File("clip.rm"), spec);
+    fixtures::RealVideoSpec clip;
+    clip.frames = {{1, 2, 3}};
+    const std::string input = fixtures::MakeRealVideo(dir.File("clip.rm"), clip);
     std::mutex codecLock;
     TCustomFFmpegHlpr bridged(codecLock), library(codecLock);
     bridged.Reset();
